@@ -1,0 +1,73 @@
+#include "support/AllocationFailure.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace qz::test {
+
+namespace {
+
+// Single-threaded tests only: plain globals, read and written by the replaced operators.
+std::size_t g_failAt = 0;
+std::size_t g_count = 0;
+bool g_fired = false;
+
+// True when this allocation is the one to fail.
+bool ShouldFail() {
+    ++g_count;
+    if (g_failAt != 0 && g_count == g_failAt) {
+        g_failAt = 0;
+        g_fired = true;
+        return true;
+    }
+    return false;
+}
+
+void* Allocate(std::size_t size) {
+    if (ShouldFail()) {
+        throw std::bad_alloc();
+    }
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+
+void* AllocateNoThrow(std::size_t size) noexcept {
+    if (ShouldFail()) {
+        return nullptr;
+    }
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
+
+void FailNthAllocation(std::size_t n) {
+    g_failAt = n;
+    g_count = 0;
+    if (n != 0) {
+        g_fired = false;
+    }
+}
+
+bool AllocationFailureFired() { return g_fired; }
+
+std::size_t AllocationsSinceArmed() { return g_count; }
+
+}  // namespace qz::test
+
+void* operator new(std::size_t size) { return qz::test::Allocate(size); }
+void* operator new[](std::size_t size) { return qz::test::Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return qz::test::AllocateNoThrow(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return qz::test::AllocateNoThrow(size);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

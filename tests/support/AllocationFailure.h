@@ -1,0 +1,20 @@
+// Replaces the global operator new of the test executable (and so of every library it loads) with
+// one that can be told to fail the n-th allocation from now, once.
+#pragma once
+
+#include <cstddef>
+
+namespace qz::test {
+
+// Fails the n-th allocation after this call (n >= 1) with std::bad_alloc, or a null result for
+// the nothrow forms; 0 disarms, leaving AllocationFailureFired as it was. Either way the count of
+// allocations starts again from 0.
+void FailNthAllocation(std::size_t n);
+
+// True once the failure armed last has been delivered.
+bool AllocationFailureFired();
+
+// Allocations counted since the last FailNthAllocation call.
+std::size_t AllocationsSinceArmed();
+
+}  // namespace qz::test

@@ -1,0 +1,32 @@
+// A scripted WMIClient for the library's tests: it serves the rows of FakeWmi() and writes every
+// call it receives to FakeWmi().calls.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz::test {
+
+struct FakeRow {
+    std::optional<std::string> name;   // nullopt: the property cannot be read
+    std::optional<std::string> value;  // nullopt: the property cannot be read
+};
+
+struct FakeWmiScript {
+    std::vector<FakeRow> rows;
+    std::int32_t queryStatus = 0;
+    // One entry per call, such as "WMIClient(\\.\root\cimv2)", "Query(SELECT ...)", "GetNext",
+    // "GetValue(Name)", "~WMIClient".
+    std::vector<std::string> calls;
+};
+
+// The script every WMIClient of the process follows. Reset it at the start of a test.
+FakeWmiScript& FakeWmi();
+
+// The rows of a machine that publishes all 31 settings the library reads, each with a distinct
+// marked value, plus a few that it does not read.
+std::vector<FakeRow> FullSettings();
+
+}  // namespace qz::test

@@ -1,0 +1,237 @@
+// qzbios-dump: prints the BIOS attributes exactly as a host reads them from the records.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <plog/Record.h>
+#include <plog/Severity.h>
+#include <nlohmann/json.hpp>
+
+#include "CaptureFile.h"
+#include "qzbios/QZBios.h"
+
+namespace {
+
+using qz::shared::qzbios::QZBiosData;
+
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: qzbios-dump [--format table|json] [--capture FILE] [--log-level LEVEL]\n"
+    "\n"
+    "Prints the 31 BIOS attributes of this machine as the qzbios library reports them.\n"
+    "\n"
+    "  --format table|json  table of field, value and type (default), or one JSON object\n"
+    "  --capture FILE       read the settings from a capture file (as QZ_WMI_CAPTURE=FILE)\n"
+    "  --log-level LEVEL    show the library's diagnostics at LEVEL or more severe on\n"
+    "                       standard error: none, fatal, error, warning, info, debug, verbose\n"
+    "  --help               show this text\n"
+    "  --version            show the version\n";
+
+struct Field {
+    const char* name;
+    const char* QZBiosData::*text;
+    std::int32_t QZBiosData::*number;
+};
+
+// The record's fields in declaration order.
+const Field kFields[] = {
+    {"RunPowMgmt", &QZBiosData::RunPowMgmt, nullptr},
+    {"IdlPowSvngs", &QZBiosData::IdlPowSvngs, nullptr},
+    {"PS2MsWakeup", &QZBiosData::PS2MsWakeup, nullptr},
+    {"SlpStBlnkRts", &QZBiosData::SlpStBlnkRts, nullptr},
+    {"SataPowMgmt", &QZBiosData::SataPowMgmt, nullptr},
+    {"Multiprocessor", &QZBiosData::Multiprocessor, nullptr},
+    {"Hyperthreading", &QZBiosData::Hyperthreading, nullptr},
+    {"IntgVideo", &QZBiosData::IntgVideo, nullptr},
+    {"TurboMode", &QZBiosData::TurboMode, nullptr},
+    {"VTX", &QZBiosData::VTX, nullptr},
+    {"MEMgmtMd", &QZBiosData::MEMgmtMd, nullptr},
+    {"BIOAPS", nullptr, &QZBiosData::BIOAPS},
+    {"POSTPS", nullptr, &QZBiosData::POSTPS},
+    {"RBIOSDGU", &QZBiosData::RBIOSDGU, nullptr},
+    {"FastBoot", &QZBiosData::FastBoot, nullptr},
+    {"USBSBoot", &QZBiosData::USBSBoot, nullptr},
+    {"NetPXEBoot", &QZBiosData::NetPXEBoot, nullptr},
+    {"LBO", &QZBiosData::LBO, nullptr},
+    {"UEFIBO", &QZBiosData::UEFIBO, nullptr},
+    {"BWBIOSSP", &QZBiosData::BWBIOSSP, nullptr},
+    {"EQZFIPD", &QZBiosData::EQZFIPD, nullptr},
+    {"BWSEP", &QZBiosData::BWSEP, nullptr},
+    {"VTD", &QZBiosData::VTD, nullptr},
+    {"FASTCHARGE", &QZBiosData::FASTCHARGE, nullptr},
+    {"DPTF", &QZBiosData::DPTF, nullptr},
+    {"VMS", nullptr, &QZBiosData::VMS},
+    {"BHM", &QZBiosData::BHM, nullptr},
+    {"LANWLANswitching", &QZBiosData::LANWLANswitching, nullptr},
+    {"LANWWANswitching", &QZBiosData::LANWWANswitching, nullptr},
+    {"S5MaxPowSav", &QZBiosData::S5MaxPowSav, nullptr},
+    {"MeFwVer", &QZBiosData::MeFwVer, nullptr},
+};
+
+const char* const kSeverityNames[] = {"none", "fatal", "error",  "warning",
+                                      "info", "debug", "verbose"};
+
+// Writes the library's records to standard error, one line each.
+class StderrAppender : public plog::IAppender {
+public:
+    void write(const plog::Record& record) override {
+        const auto severity = static_cast<int>(record.getSeverity());
+        const char* component = static_cast<const char*>(record.getObject());
+        std::fprintf(stderr, "qzbios-dump: [%s] %s %s:%zu: %s\n",
+                     severity >= 0 && severity <= 6 ? kSeverityNames[severity] : "?",
+                     component != nullptr ? component : "", record.getFunc(), record.getLine(),
+                     record.getMessage());
+    }
+};
+
+struct Options {
+    std::string format = "table";
+    std::string capture;
+    int logLevel = -1;
+};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "qzbios-dump: %s (try --help)\n", message.c_str());
+    return kExitUsage;
+}
+
+int ParseSeverity(const std::string& text) {
+    for (int i = 0; i <= 6; ++i) {
+        if (text == kSeverityNames[i] || text == std::to_string(i)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Returns -1 when the options are good, otherwise the exit code.
+int ParseOptions(int argc, char** argv, Options& options) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto takeValue = [&](std::string& out) {
+            const auto equals = arg.find('=');
+            if (equals != std::string::npos) {
+                out = arg.substr(equals + 1);
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        const std::string flag = arg.substr(0, arg.find('='));
+        std::string value;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("qzbios-dump %s\n", QZBIOS_VERSION);
+            return 0;
+        }
+        if (flag == "--format" || flag == "--capture" || flag == "--log-level") {
+            if (!takeValue(value)) {
+                return UsageError(flag + " needs a value");
+            }
+        } else {
+            return UsageError("unknown argument '" + arg + "'");
+        }
+        if (flag == "--format") {
+            if (value != "table" && value != "json") {
+                return UsageError("--format must be table or json, not '" + value + "'");
+            }
+            options.format = value;
+        } else if (flag == "--capture") {
+            options.capture = value;
+        } else {
+            options.logLevel = ParseSeverity(value);
+            if (options.logLevel < 0) {
+                return UsageError(
+                    "--log-level must be one of none, fatal, error, warning, "
+                    "info, debug, verbose, not '" +
+                    value + "'");
+            }
+        }
+    }
+    return -1;
+}
+
+void PrintTable(const QZBiosData& record) {
+    std::vector<std::string> values;
+    int width = 5;  // "Value"
+    for (const Field& field : kFields) {
+        values.push_back(field.text != nullptr ? std::string(record.*field.text)
+                                               : std::to_string(record.*field.number));
+        width = std::max(width, static_cast<int>(values.back().size()));
+    }
+    std::printf("%-18s %-*s %s\n", "Field", width, "Value", "Type");
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::printf("%-18s %-*s %s\n", kFields[i].name, width, values[i].c_str(),
+                    kFields[i].text != nullptr ? "text" : "int32");
+    }
+}
+
+void PrintJson(const QZBiosData& record) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const Field& field : kFields) {
+        if (field.text != nullptr) {
+            object[field.name] = record.*field.text;
+        } else {
+            object[field.name] = record.*field.number;
+        }
+    }
+    // JSON holds Unicode text only: bytes that are not UTF-8 are shown as U+FFFD.
+    std::cout << object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseOptions(argc, argv, options);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    if (!options.capture.empty()) {
+        setenv("QZ_WMI_CAPTURE", options.capture.c_str(), 1);
+    }
+    if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture != nullptr && *capture) {
+        std::vector<qz::shared::wmi::CaptureRow> rows;
+        std::string error;
+        if (!qz::shared::wmi::LoadCaptureFile(capture, rows, error)) {
+            std::fprintf(stderr, "qzbios-dump: capture file '%s': %s\n", capture, error.c_str());
+            return kExitUsage;
+        }
+    }
+    static StderrAppender appender;
+    if (options.logLevel >= 0) {
+        qzSharedInitializeLogger(options.logLevel, &appender);
+    }
+    try {
+        qz::shared::qzbios::QZBios bios;
+        std::uint64_t count = 0;
+        const QZBiosData* records = bios.GetQZBiosData(count);
+        if (records == nullptr || count == 0) {
+            std::fprintf(stderr, "qzbios-dump: the library returned no record\n");
+            return 1;
+        }
+        if (options.format == "json") {
+            PrintJson(records[0]);
+        } else {
+            PrintTable(records[0]);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
