@@ -10,6 +10,7 @@
 
 #include <plog/Record.h>
 #include <plog/Severity.h>
+#include <plog/Util.h>
 #include <nlohmann/json.hpp>
 
 #include "CaptureFile.h"
@@ -74,6 +75,23 @@ const Field kFields[] = {
     {"MeFwVer", &QZBiosData::MeFwVer, nullptr},
 };
 
+#if defined(_WIN32)
+// Windows reads the firmware's WMI provider; captures are replayed only where there is no WMI.
+constexpr bool kReadsCaptures = false;
+
+std::string Narrow(const wchar_t* text) {
+    return text == nullptr ? std::string() : plog::util::toNarrow(text, plog::codePage::kChar);
+}
+
+void UseCapture(const std::string& /*path*/) {}
+#else
+constexpr bool kReadsCaptures = true;
+
+std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
+
+void UseCapture(const std::string& path) { setenv("QZ_WMI_CAPTURE", path.c_str(), 1); }
+#endif
+
 const char* const kSeverityNames[] = {"none", "fatal", "error",  "warning",
                                       "info", "debug", "verbose"};
 
@@ -82,11 +100,12 @@ class StderrAppender : public plog::IAppender {
 public:
     void write(const plog::Record& record) override {
         const auto severity = static_cast<int>(record.getSeverity());
-        const char* component = static_cast<const char*>(record.getObject());
+        const std::string component =
+            Narrow(static_cast<const plog::util::nchar*>(record.getObject()));
         std::fprintf(stderr, "qzbios-dump: [%s] %s %s:%zu: %s\n",
                      severity >= 0 && severity <= 6 ? kSeverityNames[severity] : "?",
-                     component != nullptr ? component : "", record.getFunc(), record.getLine(),
-                     record.getMessage());
+                     component.c_str(), record.getFunc(), record.getLine(),
+                     Narrow(record.getMessage()).c_str());
     }
 };
 
@@ -150,6 +169,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
             }
             options.format = value;
         } else if (flag == "--capture") {
+            if (!kReadsCaptures) {
+                return UsageError("--capture is not available here: settings come from WMI");
+            }
             options.capture = value;
         } else {
             options.logLevel = ParseSeverity(value);
@@ -202,9 +224,10 @@ int main(int argc, char** argv) {
         return parsed;
     }
     if (!options.capture.empty()) {
-        setenv("QZ_WMI_CAPTURE", options.capture.c_str(), 1);
+        UseCapture(options.capture);
     }
-    if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture != nullptr && *capture) {
+    if (const char* capture = std::getenv("QZ_WMI_CAPTURE");
+        kReadsCaptures && capture != nullptr && *capture != '\0') {
         std::vector<qz::shared::wmi::CaptureRow> rows;
         std::string error;
         if (!qz::shared::wmi::LoadCaptureFile(capture, rows, error)) {

@@ -1,5 +1,8 @@
 #pragma once
 
+// plog's Util.h uses va_copy on Windows without including <cstdarg> itself.
+#include <cstdarg>
+
 #include <plog/Util.h>
 
 namespace qz::shared::common::logger {
