@@ -16,10 +16,12 @@ cmake --build --preset ci
 ctest --preset ci
 
 echo "== clang-tidy"
-if ! lint=$(git ls-files 'src/*.cpp' 'wmi-client/*.cpp' 'tools/*.cpp' 'tests/*.cpp' |
-  grep -v '_windows\.cpp$' |
+# Every source of ours that the Linux build compiles; the Windows-only files are checked by the
+# MinGW build's warnings.
+if ! lint=$(grep -o '"file": "[^"]*"' build/ci/compile_commands.json | cut -d'"' -f4 |
+  grep -E "^$PWD/(src|wmi-client|tools|tests)/" | sort -u |
   xargs -P "$(nproc)" -n 4 clang-tidy -p build/ci --quiet --warnings-as-errors='*' 2>&1); then
-  echo "$lint"
+  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
   exit 1
 fi
 

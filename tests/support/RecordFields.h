@@ -13,9 +13,9 @@ namespace qz::test {
 using shared::qzbios::QZBiosData;
 
 struct RecordField {
-    const char* name;
-    const char* QZBiosData::*text;     // null for a number field
-    std::int32_t QZBiosData::*number;  // null for a text field
+    const char* name = nullptr;
+    const char* QZBiosData::*text = nullptr;     // null for a number field
+    std::int32_t QZBiosData::*number = nullptr;  // null for a text field
 };
 
 inline const std::vector<RecordField>& AllRecordFields() {
