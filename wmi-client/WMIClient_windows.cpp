@@ -1,7 +1,9 @@
 // The WMI client on Windows: one WQL query through COM, read forward one object at a time.
+// windows.h first: the COM headers depend on what it defines.
+#include <windows.h>
+
 #include <oleauto.h>
 #include <wbemidl.h>
-#include <windows.h>
 
 #include <new>
 #include <string>
