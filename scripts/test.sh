@@ -31,8 +31,9 @@ cmake --build --preset mingw
 # One Wine prefix for the build tree, created once, and one server kept up for the whole run.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$PWD/build/mingw/wineprefix"
 unset DISPLAY
-/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -p
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset mingw
 
