@@ -32,6 +32,7 @@ cmake --build --preset mingw
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$PWD/build/mingw/wineprefix"
 unset DISPLAY
 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver -p
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT

@@ -78,12 +78,37 @@ TEST(SharedLibrary, ReplaysACaptureIntoRecords) {
 }
 
 TEST(SharedLibrary, NoUsableCaptureGivesEmptyRecords) {
+    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", "/nonexistent", 1);
     for (const char* capture : {"", "/nonexistent.json", QZBIOS_BAD_CAPTURE}) {
         setenv("QZ_WMI_CAPTURE", capture, 1);
         EXPECT_EQ(ReadRecord(), EmptyRecord()) << '"' << capture << '"';
     }
     unsetenv("QZ_WMI_CAPTURE");
     EXPECT_EQ(ReadRecord(), EmptyRecord());
+}
+
+TEST(SharedLibrary, ReadsTheFirmwareAttributesTreeWithoutACapture) {
+    unsetenv("QZ_WMI_CAPTURE");
+    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", QZBIOS_FIRMWARE_FIXTURE, 1);
+    Fields expected = EmptyRecord();
+    const std::pair<const char*, const char*> set[] = {
+        {"FastBoot", "Disable"},
+        {"VTX", "Enable"},
+        {"TurboMode", "Auto"},
+        {"UEFIBO", "OS Boot Manager|USB:|NETWORK IPV4"},
+        {"VMS", "64"},
+        {"MeFwVer", "16.1.30.2307"},
+        {"NetPXEBoot", "Enable"},
+        {"BIOAPS", "1"},
+        {"POSTPS", "0"}};
+    for (auto& [name, value] : expected) {
+        for (const auto& [field, text] : set) {
+            if (name == field) {
+                value = text;
+            }
+        }
+    }
+    EXPECT_EQ(ReadRecord(), expected);
 }
 
 // Constructs objects, failing one allocation after another, until one construction absorbs the

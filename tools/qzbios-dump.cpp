@@ -14,7 +14,11 @@
 #include <nlohmann/json.hpp>
 
 #include "CaptureFile.h"
+#if !defined(_WIN32)
+#include "SettingsSource.h"
+#endif
 #include "qzbios/QZBios.h"
+#include "wmi/WMIClient.h"
 
 namespace {
 
@@ -23,12 +27,18 @@ using qz::shared::qzbios::QZBiosData;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "usage: qzbios-dump [--format table|json] [--capture FILE] [--log-level LEVEL]\n"
+    "usage: qzbios-dump [--format table|json|jsonl] [--capture FILE] [--source]\n"
+    "                   [--log-level LEVEL]\n"
+    "       qzbios-dump record OUTPUT.json   (or --record OUTPUT.json)\n"
     "\n"
-    "Prints the 31 BIOS attributes of this machine as the qzbios library reports them.\n"
+    "Prints the 31 BIOS attributes of this machine as the qzbios library reports them, or\n"
+    "records every BIOS setting the WMI client delivers as a capture file.\n"
     "\n"
-    "  --format table|json  table of field, value and type (default), or one JSON object\n"
+    "  --format FORMAT      table of field, value and type (default), one JSON object\n"
+    "                       (json), or one JSON object per line (jsonl)\n"
     "  --capture FILE       read the settings from a capture file (as QZ_WMI_CAPTURE=FILE)\n"
+    "  --source             say on standard error where the settings come from\n"
+    "  --record FILE        write every setting row, unfiltered, to FILE as a capture\n"
     "  --log-level LEVEL    show the library's diagnostics at LEVEL or more severe on\n"
     "                       standard error: none, fatal, error, warning, info, debug, verbose\n"
     "  --help               show this text\n"
@@ -75,6 +85,12 @@ const Field kFields[] = {
     {"MeFwVer", &QZBiosData::MeFwVer, nullptr},
 };
 
+// Where the settings come from: a description, and whether there is anything to read.
+struct SourceDescription {
+    std::string text;
+    bool found = false;
+};
+
 #if defined(_WIN32)
 // Windows reads the firmware's WMI provider; captures are replayed only where there is no WMI.
 constexpr bool kReadsCaptures = false;
@@ -84,12 +100,35 @@ std::string Narrow(const wchar_t* text) {
 }
 
 void UseCapture(const std::string& /*path*/) {}
+
+SourceDescription DescribeSource() { return {"WMI", true}; }
 #else
 constexpr bool kReadsCaptures = true;
 
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
 
 void UseCapture(const std::string& path) { setenv("QZ_WMI_CAPTURE", path.c_str(), 1); }
+
+SourceDescription DescribeSource() {
+    using qz::shared::wmi::SettingsSource;
+    const SettingsSource source = qz::shared::wmi::FindSettingsSource();
+    switch (source.kind) {
+        case SettingsSource::Kind::kCapture:
+            return {"capture " + source.path, true};
+        case SettingsSource::Kind::kFirmwareAttributes: {
+            std::string text = "firmware-attributes " + source.path + ":";
+            for (const std::string& device : source.devices) {
+                text += " " + device;
+            }
+            return {text, true};
+        }
+        case SettingsSource::Kind::kNone:
+            break;
+    }
+    return {"none (QZ_WMI_CAPTURE is not set and " + source.path +
+                " holds no firmware-attributes device)",
+            false};
+}
 #endif
 
 const char* const kSeverityNames[] = {"none", "fatal", "error",  "warning",
@@ -112,6 +151,8 @@ public:
 struct Options {
     std::string format = "table";
     std::string capture;
+    std::string record;
+    bool showSource = false;
     int logLevel = -1;
 };
 
@@ -156,7 +197,19 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::printf("qzbios-dump %s\n", QZBIOS_VERSION);
             return 0;
         }
-        if (flag == "--format" || flag == "--capture" || flag == "--log-level") {
+        if (arg == "--source") {
+            options.showSource = true;
+            continue;
+        }
+        if (arg == "record" && i == 0) {
+            if (i + 1 >= args.size()) {
+                return UsageError("record needs an output file");
+            }
+            options.record = args[++i];
+            continue;
+        }
+        if (flag == "--format" || flag == "--capture" || flag == "--log-level" ||
+            flag == "--record") {
             if (!takeValue(value)) {
                 return UsageError(flag + " needs a value");
             }
@@ -164,10 +217,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return UsageError("unknown argument '" + arg + "'");
         }
         if (flag == "--format") {
-            if (value != "table" && value != "json") {
-                return UsageError("--format must be table or json, not '" + value + "'");
+            if (value != "table" && value != "json" && value != "jsonl") {
+                return UsageError("--format must be table, json or jsonl, not '" + value + "'");
             }
             options.format = value;
+        } else if (flag == "--record") {
+            if (value.empty()) {
+                return UsageError("--record needs an output file");
+            }
+            options.record = value;
         } else if (flag == "--capture") {
             if (!kReadsCaptures) {
                 return UsageError("--capture is not available here: settings come from WMI");
@@ -201,7 +259,7 @@ void PrintTable(const QZBiosData& record) {
     }
 }
 
-void PrintJson(const QZBiosData& record) {
+void PrintJson(const QZBiosData& record, bool oneLine) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const Field& field : kFields) {
         if (field.text != nullptr) {
@@ -211,8 +269,39 @@ void PrintJson(const QZBiosData& record) {
         }
     }
     // JSON holds Unicode text only: bytes that are not UTF-8 are shown as U+FFFD.
-    std::cout << object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+    std::cout << object.dump(oneLine ? -1 : 2, ' ', false,
+                             nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
+}
+
+// Every row the WMI client delivers for the settings query, as the library would read it.
+int Record(const std::string& path) {
+    qz::shared::wmi::WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
+    const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
+    std::vector<qz::shared::wmi::CaptureRow> rows;
+    while (client.GetNext()) {
+        qz::shared::wmi::CaptureRow row;
+        const char* text = nullptr;
+        if (client.GetValue(L"Name", &text) == 0 && text != nullptr) {
+            row.name = text;
+        }
+        if (client.GetValue(L"Value", &text) == 0 && text != nullptr) {
+            row.value = text;
+        }
+        rows.push_back(std::move(row));
+    }
+    if (status != 0) {
+        std::fprintf(stderr, "qzbios-dump: no settings to record: the query failed (0x%08X)\n",
+                     static_cast<unsigned>(status));
+        return 1;
+    }
+    std::string error;
+    if (!qz::shared::wmi::WriteCaptureFile(path, rows, error)) {
+        std::fprintf(stderr, "qzbios-dump: cannot write '%s': %s\n", path.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    std::fprintf(stderr, "qzbios-dump: recorded %zu settings to '%s'\n", rows.size(), path.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -235,6 +324,15 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    const SourceDescription source = DescribeSource();
+    if (options.showSource) {
+        std::fprintf(stderr, "qzbios-dump: source: %s\n", source.text.c_str());
+    } else if (!source.found) {
+        std::fprintf(stderr, "qzbios-dump: no settings source found: %s\n", source.text.c_str());
+    }
+    if (!options.record.empty()) {
+        return Record(options.record);
+    }
     static StderrAppender appender;
     if (options.logLevel >= 0) {
         qzSharedInitializeLogger(options.logLevel, &appender);
@@ -247,8 +345,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qzbios-dump: the library returned no record\n");
             return 1;
         }
-        if (options.format == "json") {
-            PrintJson(records[0]);
+        if (options.format != "table") {
+            PrintJson(records[0], options.format == "jsonl");
         } else {
             PrintTable(records[0]);
         }

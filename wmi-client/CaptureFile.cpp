@@ -222,4 +222,36 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
     return false;
 }
 
+bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
+                      std::string& error) noexcept {
+    try {
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const CaptureRow& row : rows) {
+            nlohmann::ordered_json object = nlohmann::ordered_json::object();
+            object["Name"] = row.name ? nlohmann::ordered_json(*row.name) : nullptr;
+            object["Value"] = row.value ? nlohmann::ordered_json(*row.value) : nullptr;
+            array.push_back(std::move(object));
+        }
+        const std::string text =
+            array.dump(4, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
+                                                             &std::fclose);
+        if (!file) {
+            error = std::strerror(errno);
+            return false;
+        }
+        if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
+            std::fclose(file.release()) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        error = "out of memory while writing it";
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return false;
+}
+
 }  // namespace qz::shared::wmi

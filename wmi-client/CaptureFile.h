@@ -37,4 +37,11 @@ QZ_WMI_CLIENT_API bool ParseCapture(std::string_view text, std::vector<CaptureRo
 QZ_WMI_CLIENT_API bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
                                        std::string& error) noexcept;
 
+// Writes `rows` to `path` as a capture file (UTF-8, no byte order mark), with null for a member
+// that cannot be read. JSON holds Unicode text only: bytes that are not UTF-8 are written as
+// U+FFFD. On failure returns false and sets `error`. Never throws.
+QZ_WMI_CLIENT_API bool WriteCaptureFile(const std::string& path,
+                                        const std::vector<CaptureRow>& rows,
+                                        std::string& error) noexcept;
+
 }  // namespace qz::shared::wmi

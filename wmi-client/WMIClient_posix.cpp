@@ -1,11 +1,13 @@
 // The WMI client on systems without WMI: it answers the BIOS settings query from a capture file
-// named by QZ_WMI_CAPTURE, and every other namespace or query with a failure.
+// named by QZ_WMI_CAPTURE or else from the kernel's firmware-attributes class, and every other
+// namespace or query with a failure.
 #include <cstdlib>
 #include <cwctype>
 #include <new>
 #include <vector>
 
 #include "CaptureFile.h"
+#include "SettingsSource.h"
 #include "WbemStatus.h"
 #include "wmi/WMIClient.h"
 
@@ -59,17 +61,24 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     if (!EqualsIgnoringCase(query, kSettingsQuery)) {
         return kWbemInvalidQuery;
     }
-    const char* capture = std::getenv("QZ_WMI_CAPTURE");
-    if (capture == nullptr || *capture == '\0') {
-        // No source of settings: the namespace does not exist on this machine.
-        return kWbemInvalidNamespace;
+    if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture != '\0') {
+        std::string error;
+        if (!LoadCaptureFile(capture, state.rows, error)) {
+            state.rows.clear();
+            return kWbemFailed;
+        }
+        return kWbemOk;
     }
-    std::string error;
-    if (!LoadCaptureFile(capture, state.rows, error)) {
-        state.rows.clear();
-        return kWbemFailed;
+    std::vector<std::string> devices;
+    try {
+        if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), state.rows, devices)) {
+            return kWbemOutOfMemory;
+        }
+    } catch (const std::bad_alloc&) {
+        return kWbemOutOfMemory;
     }
-    return kWbemOk;
+    // Without a device the namespace does not exist on this machine.
+    return devices.empty() ? kWbemInvalidNamespace : kWbemOk;
 }
 
 bool WMIClient::GetNext() {

@@ -1,0 +1,29 @@
+# Runs qzbios-dump once and checks its exit code and what it wrote.
+#   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex] -P RunDumpTool.cmake
+# With -DROUND_TRIP=DIR it records the firmware-attributes tree DIR, replays the capture, and
+# requires the JSON of both runs to be identical.
+if(ROUND_TRIP)
+    set(capture ${WORK}/round-trip.json)
+    set(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR} ${ROUND_TRIP})
+    execute_process(COMMAND ${TOOL} record ${capture} RESULT_VARIABLE rc)
+    execute_process(COMMAND ${TOOL} --format json OUTPUT_VARIABLE live)
+    unset(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR})
+    execute_process(COMMAND ${TOOL} --capture ${capture} --format json OUTPUT_VARIABLE replayed)
+    if(NOT rc EQUAL 0 OR NOT live STREQUAL replayed OR live MATCHES "\"FastBoot\": \"\"")
+        message(FATAL_ERROR "record exit ${rc}; live:\n${live}\nreplayed:\n${replayed}")
+    endif()
+    return()
+endif()
+
+string(REPLACE "|" ";" ARGS "${ARGS}")
+execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+if(NOT rc STREQUAL CODE)
+    message(FATAL_ERROR "exit code ${rc}, expected ${CODE}\nstdout: ${out}\nstderr: ${err}")
+endif()
+if(DEFINED STDERR AND NOT err MATCHES "${STDERR}")
+    message(FATAL_ERROR "stderr does not match '${STDERR}':\n${err}")
+endif()
+if(DEFINED STDOUT AND NOT out MATCHES "${STDOUT}")
+    message(FATAL_ERROR "stdout does not match '${STDOUT}':\n${out}")
+endif()

@@ -1,0 +1,224 @@
+#include "SettingsSource.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace qz::shared::wmi {
+
+namespace {
+
+const char kDefaultRoot[] = "/sys/class/firmware-attributes";
+
+// The names in a directory, sorted, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& path) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), &closedir);
+    if (!dir) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+struct FileDescriptor {
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    ~FileDescriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    const int fd;
+};
+
+// The first kMaxAttributeFileBytes bytes of a regular file, without one trailing newline; nullopt
+// when it is missing, unreadable or not a regular file. Opened non-blocking so that a FIFO planted
+// in a tree cannot hang the read.
+std::optional<std::string> ReadAttributeFile(const std::string& path) {
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int fd = file.fd;
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    std::string text(kMaxAttributeFileBytes, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const ssize_t got = read(fd, &text[filled], text.size() - filled);
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    text.resize(filled);
+    text.shrink_to_fit();
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find(separator, begin);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end > begin) {
+            parts.push_back(text.substr(begin, end - begin));
+        }
+        begin = end + 1;
+    }
+    return parts;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string joined;
+    for (const std::string& part : parts) {
+        if (!joined.empty()) {
+            joined += ',';
+        }
+        joined += part;
+    }
+    return joined;
+}
+
+// The possible values joined by ',' with the current one marked by '*'. A current value that is
+// not among them is added, marked, at the end, so that the current setting is never lost.
+std::string EnumerationValue(const std::string& current, const std::string& possible) {
+    std::vector<std::string> options = Split(possible, ';');
+    bool marked = false;
+    for (std::string& option : options) {
+        if (!marked && option == current) {
+            option.insert(0, 1, '*');
+            marked = true;
+        }
+    }
+    if (!marked) {
+        options.push_back("*" + current);
+    }
+    return Join(options);
+}
+
+// One attribute directory as a row.
+CaptureRow ReadAttribute(const std::string& dir, const std::string& name) {
+    CaptureRow row;
+    const std::optional<std::string> displayName = ReadAttributeFile(dir + "/display_name");
+    row.name = displayName && !displayName->empty() ? *displayName : name;
+    const std::optional<std::string> current = ReadAttributeFile(dir + "/current_value");
+    if (!current) {
+        return row;  // the value cannot be read
+    }
+    const std::string type = ReadAttributeFile(dir + "/type").value_or("");
+    if (type == "enumeration") {
+        const std::optional<std::string> possible = ReadAttributeFile(dir + "/possible_values");
+        row.value = possible ? EnumerationValue(*current, *possible) : *current;
+    } else if (type == "ordered-list") {
+        std::string value = *current;
+        std::replace(value.begin(), value.end(), ';', ',');
+        row.value = value;
+    } else {
+        row.value = *current;  // integer, string, or a type this reader does not know
+    }
+    return row;
+}
+
+}  // namespace
+
+bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
+                            std::vector<std::string>& devices) noexcept {
+    try {
+        std::vector<CaptureRow> found;
+        std::vector<std::string> names;
+        // Authentication entries become rows behind every attribute, unless the firmware publishes
+        // settings of those names itself.
+        std::vector<CaptureRow> passwords;
+        for (const std::string& device : ListDirectory(root)) {
+            const std::string attributes = root + "/" + device + "/attributes";
+            if (!IsDirectory(attributes)) {
+                continue;
+            }
+            names.push_back(device);
+            for (const std::string& attribute : ListDirectory(attributes)) {
+                const std::string dir = attributes + "/" + attribute;
+                if (IsDirectory(dir)) {
+                    found.push_back(ReadAttribute(dir, attribute));
+                }
+            }
+            const std::pair<const char*, const char*> kPasswords[] = {
+                {"Admin", "Setup Password"}, {"System", "Power-On Password"}};
+            for (const auto& [entry, setting] : kPasswords) {
+                const std::string dir = root + "/" + device + "/authentication/" + entry;
+                if (IsDirectory(dir)) {
+                    passwords.push_back({setting, ReadAttributeFile(dir + "/is_enabled")});
+                }
+            }
+        }
+        std::set<std::string> published;
+        for (const CaptureRow& row : found) {
+            published.insert(row.name.value_or(""));
+        }
+        for (CaptureRow& password : passwords) {
+            if (published.insert(*password.name).second) {
+                found.push_back(std::move(password));
+            }
+        }
+        rows = std::move(found);
+        devices = std::move(names);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string FirmwareAttributesRoot() {
+    const char* root = std::getenv("QZ_FIRMWARE_ATTRIBUTES_DIR");
+    return root != nullptr && *root != '\0' ? root : kDefaultRoot;
+}
+
+SettingsSource FindSettingsSource() noexcept {
+    SettingsSource source;
+    try {
+        if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture) {
+            source.kind = SettingsSource::Kind::kCapture;
+            source.path = capture;
+            return source;
+        }
+        source.path = FirmwareAttributesRoot();
+        std::vector<CaptureRow> rows;
+        if (ReadFirmwareAttributes(source.path, rows, source.devices) && !source.devices.empty()) {
+            source.kind = SettingsSource::Kind::kFirmwareAttributes;
+        }
+    } catch (const std::exception&) {
+        source = SettingsSource();
+    }
+    return source;
+}
+
+}  // namespace qz::shared::wmi

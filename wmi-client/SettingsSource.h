@@ -1,0 +1,38 @@
+// Where the stand-in client finds the BIOS settings on systems without WMI: a capture file named by
+// QZ_WMI_CAPTURE wins; otherwise the kernel's firmware-attributes class, under
+// /sys/class/firmware-attributes or the folder named by QZ_FIRMWARE_ATTRIBUTES_DIR.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "CaptureFile.h"
+#include "wmi/WMIClient.h"
+
+namespace qz::shared::wmi {
+
+// Bytes read at most from one sysfs file; the rest of a longer file is ignored.
+constexpr std::size_t kMaxAttributeFileBytes = 64 * std::size_t{1024};
+
+struct SettingsSource {
+    enum class Kind { kNone, kCapture, kFirmwareAttributes };
+    Kind kind = Kind::kNone;
+    std::string path;                  // the capture file, or the firmware-attributes root
+    std::vector<std::string> devices;  // firmware-attributes devices, in the order they are read
+};
+
+// QZ_FIRMWARE_ATTRIBUTES_DIR, or /sys/class/firmware-attributes without it.
+QZ_WMI_CLIENT_API std::string FirmwareAttributesRoot();
+
+// Looks at the environment and the firmware-attributes root. Never throws.
+QZ_WMI_CLIENT_API SettingsSource FindSettingsSource() noexcept;
+
+// Reads the settings rows of every device under `root`, devices and attributes in byte order of
+// their directory names. A root that is missing or holds no device gives no rows and no devices.
+// Never throws; returns false only when memory runs out.
+QZ_WMI_CLIENT_API bool ReadFirmwareAttributes(const std::string& root,
+                                              std::vector<CaptureRow>& rows,
+                                              std::vector<std::string>& devices) noexcept;
+
+}  // namespace qz::shared::wmi
