@@ -63,7 +63,7 @@ protected:
     void TearDown() override { fs::remove_all(m_root); }
 
     fs::path Attribute(const std::string& name) {
-        const fs::path dir = m_root / "dev" / "attributes" / name;
+        fs::path dir = m_root / "dev" / "attributes" / name;
         fs::create_directories(dir);
         return dir;
     }

@@ -18,19 +18,18 @@ TEST(WMIClientWindows, ReadsTextPropertiesOfARealClass) {
     EXPECT_FALSE(std::string(manufacturer).empty());
     std::printf("Win32_BIOS.Manufacturer: %s\n", manufacturer);
 
-    // A property that does not exist, and one that is not a string, cannot be read.
-    const char* missing = manufacturer;
-    EXPECT_NE(client.GetValue(L"NoSuchProperty", &missing), 0);
-    EXPECT_EQ(missing, nullptr);
-    const char* number = manufacturer;
-    EXPECT_NE(client.GetValue(L"SMBIOSMajorVersion", &number), 0);
-    EXPECT_EQ(number, nullptr);
-
+    // A property that does not exist, one that is not a string, and any after the last row cannot
+    // be read.
+    auto expectUnreadable = [&client](const wchar_t* property) {
+        const char* text = "stale";
+        EXPECT_NE(client.GetValue(property, &text), 0);
+        EXPECT_EQ(text, nullptr);
+    };
+    expectUnreadable(L"NoSuchProperty");
+    expectUnreadable(L"SMBIOSMajorVersion");
     while (client.GetNext()) {
     }
-    const char* afterEnd = nullptr;
-    EXPECT_NE(client.GetValue(L"Manufacturer", &afterEnd), 0);
-    EXPECT_EQ(afterEnd, nullptr);
+    expectUnreadable(L"Manufacturer");
 }
 
 TEST(WMIClientWindows, AMissingNamespaceFailsTheQuery) {
