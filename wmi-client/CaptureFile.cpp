@@ -15,6 +15,35 @@ namespace {
 
 using json = nlohmann::json;
 
+// Sets the error text from a handler, where memory may already have run out: the text is
+// shortened to what fits in the string's own buffer, or dropped, rather than throwing.
+void SetError(std::string& error, const char* text) noexcept {
+    try {
+        error = text;
+    } catch (const std::exception&) {
+        error.clear();
+        const std::size_t room = error.capacity();
+        for (std::size_t i = 0; i < room && text[i] != '\0'; ++i) {
+            error.push_back(text[i]);
+        }
+    }
+}
+
+// Appends `"name": value` as one member of a row of a capture file, indented as PowerShell does.
+void AppendMember(std::string& text, const char* name, const std::optional<std::string>& value,
+                  const char* after) {
+    text += "        \"";
+    text += name;
+    text += "\": ";
+    if (value) {
+        const json string(*value);
+        text += string.dump(-1, ' ', false, json::error_handler_t::replace);
+    } else {
+        text += "null";
+    }
+    text += after;
+}
+
 // Deeper than any capture needs; a limit keeps hostile input from growing the parser's stack.
 constexpr std::size_t kMaxDepth = 32;
 
@@ -178,9 +207,9 @@ bool ParseCapture(std::string_view text, std::vector<CaptureRow>& rows,
         }
         return ParseWith(text, rows, error);
     } catch (const std::bad_alloc&) {
-        error = "out of memory while reading it";
+        SetError(error, "out of memory while reading it");
     } catch (const std::exception& e) {
-        error = e.what();
+        SetError(error, e.what());
     }
     return false;
 }
@@ -215,9 +244,9 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
         }
         return ParseCapture(text, rows, error);
     } catch (const std::bad_alloc&) {
-        error = "out of memory while reading it";
+        SetError(error, "out of memory while reading it");
     } catch (const std::exception& e) {
-        error = e.what();
+        SetError(error, e.what());
     }
     return false;
 }
@@ -225,15 +254,17 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
 bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
                       std::string& error) noexcept {
     try {
-        nlohmann::ordered_json array = nlohmann::ordered_json::array();
-        for (const CaptureRow& row : rows) {
-            nlohmann::ordered_json object = nlohmann::ordered_json::object();
-            object["Name"] = row.name ? nlohmann::ordered_json(*row.name) : nullptr;
-            object["Value"] = row.value ? nlohmann::ordered_json(*row.value) : nullptr;
-            array.push_back(std::move(object));
+        // The text is built row by row rather than as one document: destroying a JSON array or
+        // object allocates, and a destructor cannot report that memory ran out. Only string values
+        // pass through the library, to be escaped.
+        std::string text = rows.empty() ? "[]" : "[";
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            text += i == 0 ? "\n    {\n" : ",\n    {\n";
+            AppendMember(text, "Name", rows[i].name, ",\n");
+            AppendMember(text, "Value", rows[i].value, "\n");
+            text += "    }";
         }
-        const std::string text =
-            array.dump(4, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+        text += rows.empty() ? "\n" : "\n]\n";
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
                                                              &std::fclose);
         if (!file) {
@@ -247,9 +278,9 @@ bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& ro
         }
         return true;
     } catch (const std::bad_alloc&) {
-        error = "out of memory while writing it";
+        SetError(error, "out of memory while writing it");
     } catch (const std::exception& e) {
-        error = e.what();
+        SetError(error, e.what());
     }
     return false;
 }

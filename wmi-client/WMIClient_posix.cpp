@@ -61,24 +61,27 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     if (!EqualsIgnoringCase(query, kSettingsQuery)) {
         return kWbemInvalidQuery;
     }
-    if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture != '\0') {
-        std::string error;
-        if (!LoadCaptureFile(capture, state.rows, error)) {
-            state.rows.clear();
-            return kWbemFailed;
-        }
-        return kWbemOk;
-    }
-    std::vector<std::string> devices;
     try {
+        if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture != '\0') {
+            std::string error;
+            if (!LoadCaptureFile(capture, state.rows, error)) {
+                state.rows.clear();
+                return kWbemFailed;
+            }
+            return kWbemOk;
+        }
+        std::vector<std::string> devices;
         if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), state.rows, devices)) {
+            state.rows.clear();
             return kWbemOutOfMemory;
         }
+        // Without a device the namespace does not exist on this machine.
+        return devices.empty() ? kWbemInvalidNamespace : kWbemOk;
     } catch (const std::bad_alloc&) {
+        // Only the paths handed to the readers can fail here; the readers themselves never throw.
+        state.rows.clear();
         return kWbemOutOfMemory;
     }
-    // Without a device the namespace does not exist on this machine.
-    return devices.empty() ? kWbemInvalidNamespace : kWbemOk;
 }
 
 bool WMIClient::GetNext() {

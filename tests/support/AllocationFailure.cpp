@@ -11,9 +11,14 @@ namespace {
 std::size_t g_failAt = 0;
 std::size_t g_count = 0;
 bool g_fired = false;
+std::size_t g_live = 0;
+int g_holds = 0;
 
 // True when this allocation is the one to fail.
 bool ShouldFail() {
+    if (g_holds > 0) {
+        return false;
+    }
     ++g_count;
     if (g_failAt != 0 && g_count == g_failAt) {
         g_failAt = 0;
@@ -31,6 +36,7 @@ void* Allocate(std::size_t size) {
     if (p == nullptr) {
         throw std::bad_alloc();
     }
+    ++g_live;
     return p;
 }
 
@@ -38,7 +44,16 @@ void* AllocateNoThrow(std::size_t size) noexcept {
     if (ShouldFail()) {
         return nullptr;
     }
-    return std::malloc(size == 0 ? 1 : size);
+    void* p = std::malloc(size == 0 ? 1 : size);
+    g_live += p != nullptr ? 1 : 0;
+    return p;
+}
+
+void Release(void* p) noexcept {
+    if (p != nullptr) {
+        --g_live;
+        std::free(p);
+    }
 }
 
 }  // namespace
@@ -55,6 +70,12 @@ bool AllocationFailureFired() { return g_fired; }
 
 std::size_t AllocationsSinceArmed() { return g_count; }
 
+std::size_t LiveAllocations() { return g_live; }
+
+AllocationFailureHold::AllocationFailureHold() { ++g_holds; }
+
+AllocationFailureHold::~AllocationFailureHold() { --g_holds; }
+
 }  // namespace qz::test
 
 void* operator new(std::size_t size) { return qz::test::Allocate(size); }
@@ -65,9 +86,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return qz::test::AllocateNoThrow(size);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { qz::test::Release(p); }
+void operator delete[](void* p) noexcept { qz::test::Release(p); }
+void operator delete(void* p, std::size_t) noexcept { qz::test::Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { qz::test::Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { qz::test::Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { qz::test::Release(p); }

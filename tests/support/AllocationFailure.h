@@ -17,4 +17,17 @@ bool AllocationFailureFired();
 // Allocations counted since the last FailNthAllocation call.
 std::size_t AllocationsSinceArmed();
 
+// Blocks from operator new that have not been deleted yet, over the whole process.
+std::size_t LiveAllocations();
+
+// While one exists, allocations are neither counted nor failed: for the test's own bookkeeping in
+// the middle of a swept call sequence.
+class AllocationFailureHold {
+public:
+    AllocationFailureHold();
+    ~AllocationFailureHold();
+    AllocationFailureHold(const AllocationFailureHold&) = delete;
+    AllocationFailureHold& operator=(const AllocationFailureHold&) = delete;
+};
+
 }  // namespace qz::test

@@ -4,14 +4,26 @@
 
 namespace qz::test {
 
-// The ASCII text the library passes, for the call log.
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (const wchar_t c : text) {
-        narrow.push_back(static_cast<char>(c));
+namespace {
+
+// Appends `call` to the call log of the script; a call that ends in '(' takes the ASCII text of
+// `argument` and ')'.
+void LogCall(const char* call, const std::wstring& argument = std::wstring()) noexcept {
+    FakeWmiScript& script = FakeWmi();
+    if (!script.recordCalls) {
+        return;
     }
-    return narrow;
+    std::string entry = call;
+    if (entry.back() == '(') {
+        for (const wchar_t c : argument) {
+            entry.push_back(static_cast<char>(c));
+        }
+        entry += ')';
+    }
+    script.calls.push_back(std::move(entry));
 }
+
+}  // namespace
 
 FakeWmiScript& FakeWmi() {
     static FakeWmiScript script;
@@ -68,14 +80,14 @@ struct WMIClient::State {
 };
 
 WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new State) {
-    test::FakeWmi().calls.push_back("WMIClient(" + test::Narrow(wmiNamespace) + ")");
+    test::LogCall("WMIClient(", wmiNamespace);
 }
 
-WMIClient::~WMIClient() { test::FakeWmi().calls.push_back("~WMIClient"); }
+WMIClient::~WMIClient() { test::LogCall("~WMIClient"); }
 
 std::int32_t WMIClient::Query(const std::wstring& query) {
     auto& script = test::FakeWmi();
-    script.calls.push_back("Query(" + test::Narrow(query) + ")");
+    test::LogCall("Query(", query);
     m_state->queried = script.queryStatus >= 0;
     m_state->next = 0;
     return script.queryStatus;
@@ -83,7 +95,7 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
 
 bool WMIClient::GetNext() {
     auto& script = test::FakeWmi();
-    script.calls.push_back("GetNext");
+    test::LogCall("GetNext");
     if (!m_state->queried || m_state->next >= script.rows.size()) {
         m_state->current = nullptr;
         return false;
@@ -93,7 +105,7 @@ bool WMIClient::GetNext() {
 }
 
 std::int32_t WMIClient::GetValue(const std::wstring& property, const char** value) {
-    test::FakeWmi().calls.push_back("GetValue(" + test::Narrow(property) + ")");
+    test::LogCall("GetValue(", property);
     *value = nullptr;
     if (m_state->current == nullptr) {
         return -1;

@@ -18,8 +18,10 @@ struct FakeWmiScript {
     std::vector<FakeRow> rows;
     std::int32_t queryStatus = 0;
     // One entry per call, such as "WMIClient(\\.\root\cimv2)", "Query(SELECT ...)", "GetNext",
-    // "GetValue(Name)", "~WMIClient".
+    // "GetValue(Name)", "~WMIClient", while recordCalls is set. Tests that make allocations fail
+    // or run several threads turn recording off: a real client neither throws nor shares state.
     std::vector<std::string> calls;
+    bool recordCalls = true;
 };
 
 // The script every WMIClient of the process follows. Reset it at the start of a test.
