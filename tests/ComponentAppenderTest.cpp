@@ -22,7 +22,7 @@ TEST(ComponentAppender, ForwardsACopyTaggedWithTheComponentName) {
     appender.write(record);
 
     ASSERT_EQ(host.records.size(), 1u);
-    const auto& forwarded = host.records[0];
+    const auto forwarded = host.records[0];
     EXPECT_EQ(forwarded.severity, plog::warning);
     EXPECT_EQ(forwarded.function, record.getFunc());
     EXPECT_EQ(forwarded.line, 123u);

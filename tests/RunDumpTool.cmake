@@ -1,5 +1,9 @@
-# Runs qzbios-dump once and checks its exit code and what it wrote.
-#   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex] -P RunDumpTool.cmake
+# Runs qzbios-dump once and checks its exit code and what it wrote; a refusal (exit code 2) must
+# be exactly one line on stderr.
+#   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex]
+#         [-DGENERATE=kind -DINPUT=path] -P RunDumpTool.cmake
+# GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
+# levels), or "sparse" (a file that claims 5 GiB and holds none of it).
 # With -DROUND_TRIP=DIR it records the firmware-attributes tree DIR, replays the capture, and
 # requires the JSON of both runs to be identical.
 if(ROUND_TRIP)
@@ -15,11 +19,32 @@ if(ROUND_TRIP)
     return()
 endif()
 
+if(GENERATE STREQUAL "sparse")
+    file(REMOVE ${INPUT})
+    execute_process(COMMAND truncate -s 5G ${INPUT} RESULT_VARIABLE made)
+    if(NOT made EQUAL 0)
+        message(FATAL_ERROR "cannot create the sparse file ${INPUT}")
+    endif()
+elseif(GENERATE MATCHES "^nested-")
+    set(open "[")
+    if(GENERATE STREQUAL "nested-objects")
+        set(open "{\"a\":")
+    endif()
+    string(REPEAT "${open}" 100000 text)
+    file(WRITE ${INPUT} "${text}")
+endif()
+
 string(REPLACE "|" ";" ARGS "${ARGS}")
 execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out
                 ERROR_VARIABLE err)
 if(NOT rc STREQUAL CODE)
     message(FATAL_ERROR "exit code ${rc}, expected ${CODE}\nstdout: ${out}\nstderr: ${err}")
+endif()
+if(INPUT)
+    file(REMOVE ${INPUT})
+endif()
+if(CODE EQUAL 2 AND NOT err MATCHES "^[^\n]+\n$")
+    message(FATAL_ERROR "a refusal must be one line on stderr, not:\n${err}")
 endif()
 if(DEFINED STDERR AND NOT err MATCHES "${STDERR}")
     message(FATAL_ERROR "stderr does not match '${STDERR}':\n${err}")

@@ -56,6 +56,45 @@ void Release(void* p) noexcept {
     }
 }
 
+// The over-aligned forms. Every form is replaced, so that no sanitizer runtime's own definition of
+// one of them is linked in beside these.
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+    if (ShouldFail()) {
+        return nullptr;
+    }
+    const auto align = static_cast<std::size_t>(alignment);
+#if defined(_WIN32)
+    void* p = _aligned_malloc(size == 0 ? 1 : size, align);
+#else
+    void* p = nullptr;
+    if (posix_memalign(&p, align < sizeof(void*) ? sizeof(void*) : align, size == 0 ? 1 : size) !=
+        0) {
+        p = nullptr;
+    }
+#endif
+    g_live += p != nullptr ? 1 : 0;
+    return p;
+}
+
+void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
+    void* p = AllocateAligned(size, alignment);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+
+void ReleaseAligned(void* p) noexcept {
+    if (p != nullptr) {
+        --g_live;
+#if defined(_WIN32)
+        _aligned_free(p);
+#else
+        std::free(p);
+#endif
+    }
+}
+
 }  // namespace
 
 void FailNthAllocation(std::size_t n) {
@@ -92,3 +131,30 @@ void operator delete(void* p, std::size_t) noexcept { qz::test::Release(p); }
 void operator delete[](void* p, std::size_t) noexcept { qz::test::Release(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { qz::test::Release(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { qz::test::Release(p); }
+
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return qz::test::AllocateAlignedOrThrow(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return qz::test::AllocateAlignedOrThrow(size, alignment);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return qz::test::AllocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return qz::test::AllocateAligned(size, alignment);
+}
+void operator delete(void* p, std::align_val_t) noexcept { qz::test::ReleaseAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { qz::test::ReleaseAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    qz::test::ReleaseAligned(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    qz::test::ReleaseAligned(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    qz::test::ReleaseAligned(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    qz::test::ReleaseAligned(p);
+}
