@@ -71,6 +71,9 @@ const std::vector<FieldRule>& Rules() {
     return rules;
 }
 
+// The client hands names and values over as C strings, which end at their first NUL byte.
+std::string AsDelivered(const std::string& text) { return text.substr(0, text.find('\0')); }
+
 [[noreturn]] void Broken(const char* what, const std::string& detail) {
     std::fprintf(stderr, "invariant broken: %s: %s\n", what, detail.c_str());
     std::abort();
@@ -143,17 +146,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qz::test::FakeWmi().recordCalls = false;
 
     // For each setting, the raw values published under its name.
-    // The client hands names and values over as C strings, which end at their first NUL byte.
     std::map<std::string, std::vector<std::optional<std::string>>> published;
     for (const qz::test::FakeRow& row : rows) {
         if (row.name) {
-            published[row.name->c_str()].push_back(row.value);
+            published[AsDelivered(*row.name)].push_back(row.value);
         }
     }
     const std::size_t vms = 25;
     bool mayFail = false;
     for (const std::optional<std::string>& raw : published[names[vms]]) {
-        mayFail = mayFail || (raw && !Expected(rules[vms], raw->c_str()));
+        mayFail = mayFail || (raw && !Expected(rules[vms], AsDelivered(*raw)));
     }
 
     qz::test::Fields fields;
@@ -197,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (raws.size() != 1 || !raws[0]) {
             continue;
         }
-        std::optional<std::string> expected = Expected(rule, raws[0]->c_str());
+        std::optional<std::string> expected = Expected(rule, AsDelivered(*raws[0]));
         if (!expected) {
             Broken("a snapshot that had to fail did not", rule.field);
         }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, checks formatting, builds with
-# warnings as errors and runs every test on Linux, then lints, then cross-builds the Windows DLL and
-# runs the same suite under Wine.
+# warnings as errors and runs every test on Linux, then lints, runs valgrind, the sanitizer builds
+# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), then cross-builds the Windows
+# DLL and runs the same suite under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +25,32 @@ if ! lint=$(grep -o '"file": "[^"]*"' build/ci/compile_commands.json | cut -d'"'
   echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
   exit 1
 fi
+
+echo "== valgrind memcheck of the shared library's end-to-end and unload tests"
+# The tests replace operator new to make allocations fail; valgrind must leave theirs in place.
+for test in qzbios_shared_library_test qzbios_unload_test; do
+  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+    --show-leak-kinds=definite --soname-synonyms=somalloc=nouserintercepts \
+    "build/ci/tests/$test" --gtest_brief=1
+done
+
+echo "== AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+# The fuzz targets are built by this preset only.
+if ! lint=$(clang-tidy -p build/asan --quiet --warnings-as-errors='*' fuzz/*.cpp 2>&1); then
+  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
+  exit 1
+fi
+
+echo "== fuzzing, ${QZBIOS_FUZZ_SECONDS:-60} s per target"
+bash scripts/fuzz.sh "${QZBIOS_FUZZ_SECONDS:-60}"
+
+echo "== ThreadSanitizer"
+cmake --preset tsan
+cmake --build --preset tsan
+ctest --preset tsan
 
 echo "== Windows build (MinGW-w64) and tests under Wine"
 cmake --preset mingw
