@@ -104,7 +104,7 @@ std::string ProblemWithLostField(const QZBiosData& record, const qz::test::Field
         const auto& [name, value] = got[i];
         if (value != reference[i].second) {
             ++differing;
-            if (value != "" && value != "0" && !(name == "NetPXEBoot" && value == "NA")) {
+            if (!value.empty() && value != "0" && !(name == "NetPXEBoot" && value == "NA")) {
                 return name + " holds '" + value + "'";
             }
         }

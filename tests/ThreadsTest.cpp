@@ -32,6 +32,7 @@ int RunTogether(const Body& body) {
     std::atomic<bool> go{false};
     std::atomic<int> failed{0};
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             while (!go.load()) {
