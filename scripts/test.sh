@@ -52,6 +52,9 @@ cmake --preset tsan
 cmake --build --preset tsan
 ctest --preset tsan
 
+echo "== the Debian package, and a host project that finds it with find_package"
+bash scripts/consumer-test.sh
+
 echo "== Windows build (MinGW-w64) and tests under Wine"
 cmake --preset mingw
 cmake --build --preset mingw
