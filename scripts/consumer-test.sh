@@ -1,23 +1,55 @@
 #!/usr/bin/env bash
-# Builds the release preset, packages it with cpack, unpacks the Debian package into a throw-away
-# root (not into the machine, so that the test can run anywhere and leaves nothing behind), and
-# builds and runs the out-of-tree host in examples/host against it with find_package.
+# The installed package as a host sees it: builds examples/host, an out-of-tree project, against an
+# installed qzbios with find_package, and runs it.
+#   consumer-test.sh [linux]  the release preset, packaged with cpack; the Debian package is unpacked
+#                             into a throw-away root (not into the machine, so that the test can run
+#                             anywhere and leaves nothing behind)
+#   consumer-test.sh windows  the mingw preset (already built), installed into a staging prefix; the
+#                             host is cross-built and run under Wine, with only that prefix's DLLs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset release
-cmake --build --preset release
-(cd build/release && cpack -G DEB >/dev/null)
-deb=$(ls build/release/qzbios_*_amd64.deb)
-root=build/consumer/root
-rm -rf build/consumer
-mkdir -p "$root"
-dpkg-deb -x "$deb" "$root"
-cmake -S examples/host -B build/consumer/host -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr"
-cmake --build build/consumer/host
-out=$(QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$root/usr/lib" \
-  build/consumer/host/qzbios-host)
-echo "$out"
-grep -q '^VMS=64$' <<<"$out" && grep -q '^MeFwVer=16.1.30.2307$' <<<"$out"
-PKG_CONFIG_PATH="$PWD/$root/usr/lib/pkgconfig" pkg-config --exists --print-errors qzbios
-echo "consumer: $(basename "$deb") found, linked and ran"
+case "${1:-linux}" in
+linux)
+  cmake --preset release
+  cmake --build --preset release
+  (cd build/release && cpack -G DEB >/dev/null)
+  deb=$(ls build/release/qzbios_*_amd64.deb)
+  root=build/consumer/root
+  rm -rf build/consumer
+  mkdir -p "$root"
+  dpkg-deb -x "$deb" "$root"
+  cmake -S examples/host -B build/consumer/host -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr"
+  cmake --build build/consumer/host
+  out=$(QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$root/usr/lib" \
+    build/consumer/host/qzbios-host)
+  echo "$out"
+  grep -q '^VMS=64$' <<<"$out" && grep -q '^MeFwVer=16.1.30.2307$' <<<"$out"
+  PKG_CONFIG_PATH="$PWD/$root/usr/lib/pkgconfig" pkg-config --exists --print-errors qzbios
+  echo "consumer: $(basename "$deb") found, linked and ran"
+  ;;
+windows)
+  stage=$PWD/build/consumer-windows/stage
+  rm -rf build/consumer-windows
+  cmake --install build/mingw --prefix "$stage" >/dev/null
+  # The cross build's plog::plog comes from the same file the library's own build uses; the
+  # package then takes it as it is instead of looking for plog's package.
+  cmake -S examples/host -B build/consumer-windows/host -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_PROJECT_INCLUDE="$PWD/cmake/CrossDependencies.cmake" \
+    -Dqzbios_DIR="$stage/lib/cmake/qzbios"
+  cmake --build build/consumer-windows/host
+  exe=build/consumer-windows/host/qzbios-host.exe
+  grep -q 'DLL Name: qz-shared-qzbios.dll' <<<"$(x86_64-w64-mingw32-objdump -p "$exe")"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=${WINEPREFIX:-$PWD/build/mingw/wineprefix}
+  # Wine has no BIOS settings provider: every text is empty and NetPXEBoot is "NA".
+  out=$(WINEPATH="Z:${stage//\//\\}\\bin" /usr/lib/wine/wine64 "$exe")
+  echo "$out"
+  grep -q '^NetPXEBoot=NA$' <<<"$out" && grep -q '^VMS=0$' <<<"$out"
+  echo "consumer: the installed DLL was found, linked and ran under Wine"
+  ;;
+*)
+  echo "usage: consumer-test.sh [linux|windows]" >&2
+  exit 2
+  ;;
+esac

@@ -53,7 +53,7 @@ cmake --build --preset tsan
 ctest --preset tsan
 
 echo "== the Debian package, and a host project that finds it with find_package"
-bash scripts/consumer-test.sh
+bash scripts/consumer-test.sh linux
 
 echo "== Windows build (MinGW-w64) and tests under Wine"
 cmake --preset mingw
@@ -67,5 +67,8 @@ mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset mingw
+
+echo "== the installed Windows package, and the host project cross-built against it, under Wine"
+bash scripts/consumer-test.sh windows
 
 echo "== all tests passed"
