@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -52,30 +53,38 @@ struct FileDescriptor {
     const int fd;
 };
 
-// The first kMaxAttributeFileBytes bytes of a regular file, without one trailing newline; nullopt
-// when it is missing, unreadable or not a regular file. Opened non-blocking so that a FIFO planted
-// in a tree cannot hang the read.
-std::optional<std::string> ReadAttributeFile(const std::string& path) {
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+// A directory, opened for looking up the names in it (it need not be readable), or -1 when `path`
+// is not a directory. Files in it are then opened relative to it, so that the kernel walks the
+// long path of an attribute once rather than once per file.
+int OpenDirectory(const std::string& path) {
+    return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The first kMaxAttributeFileBytes bytes of the regular file `name` in the directory `dir`, without
+// one trailing newline; nullopt when it is missing, unreadable or not a regular file. Opened
+// non-blocking so that a FIFO planted in a tree cannot hang the read.
+std::optional<std::string> ReadAttributeFile(int dir, const char* name) {
+    const FileDescriptor file(openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     const int fd = file.fd;
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
-    std::string text(kMaxAttributeFileBytes, '\0');
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-        const ssize_t got = read(fd, &text[filled], text.size() - filled);
+    // Sysfs values are short: read them through a small buffer, so that the string holds only
+    // what the file has, and a long file grows it a chunk at a time up to the limit.
+    std::string text;
+    std::array<char, 4096> chunk{};
+    while (text.size() < kMaxAttributeFileBytes) {
+        const std::size_t want = std::min(chunk.size(), kMaxAttributeFileBytes - text.size());
+        const ssize_t got = read(fd, chunk.data(), want);
         if (got < 0) {
             return std::nullopt;
         }
         if (got == 0) {
             break;
         }
-        filled += static_cast<std::size_t>(got);
+        text.append(chunk.data(), static_cast<std::size_t>(got));
     }
-    text.resize(filled);
-    text.shrink_to_fit();
     if (!text.empty() && text.back() == '\n') {
         text.pop_back();
     }
@@ -126,18 +135,18 @@ std::string EnumerationValue(const std::string& current, const std::string& poss
     return Join(options);
 }
 
-// One attribute directory as a row.
-CaptureRow ReadAttribute(const std::string& dir, const std::string& name) {
+// One attribute directory, opened as `dir`, as a row.
+CaptureRow ReadAttribute(int dir, const std::string& name) {
     CaptureRow row;
-    const std::optional<std::string> displayName = ReadAttributeFile(dir + "/display_name");
+    const std::optional<std::string> displayName = ReadAttributeFile(dir, "display_name");
     row.name = displayName && !displayName->empty() ? *displayName : name;
-    const std::optional<std::string> current = ReadAttributeFile(dir + "/current_value");
+    const std::optional<std::string> current = ReadAttributeFile(dir, "current_value");
     if (!current) {
         return row;  // the value cannot be read
     }
-    const std::string type = ReadAttributeFile(dir + "/type").value_or("");
+    const std::string type = ReadAttributeFile(dir, "type").value_or("");
     if (type == "enumeration") {
-        const std::optional<std::string> possible = ReadAttributeFile(dir + "/possible_values");
+        const std::optional<std::string> possible = ReadAttributeFile(dir, "possible_values");
         row.value = possible ? EnumerationValue(*current, *possible) : *current;
     } else if (type == "ordered-list") {
         std::string value = *current;
@@ -166,17 +175,18 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
             }
             names.push_back(device);
             for (const std::string& attribute : ListDirectory(attributes)) {
-                const std::string dir = attributes + "/" + attribute;
-                if (IsDirectory(dir)) {
-                    found.push_back(ReadAttribute(dir, attribute));
+                const FileDescriptor dir(OpenDirectory(attributes + "/" + attribute));
+                if (dir.fd >= 0) {
+                    found.push_back(ReadAttribute(dir.fd, attribute));
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
                 {"Admin", "Setup Password"}, {"System", "Power-On Password"}};
             for (const auto& [entry, setting] : kPasswords) {
-                const std::string dir = root + "/" + device + "/authentication/" + entry;
-                if (IsDirectory(dir)) {
-                    passwords.push_back({setting, ReadAttributeFile(dir + "/is_enabled")});
+                const FileDescriptor dir(
+                    OpenDirectory(root + "/" + device + "/authentication/" + entry));
+                if (dir.fd >= 0) {
+                    passwords.push_back({setting, ReadAttributeFile(dir.fd, "is_enabled")});
                 }
             }
         }
