@@ -199,20 +199,24 @@ std::string QZBiosUtils::MapOfBiosAttribute(const std::string& lookupKey) {
 
 void QZBiosUtils::QueryBiosSettings(BiosSettingMap& settings) {
     wmi::WMIClient client(kBiosNamespace);
+    // The property names are made once, not once per row.
+    const std::wstring nameProperty = kNameProperty;
+    const std::wstring valueProperty = kValueProperty;
     const char* name = nullptr;
     const char* value = nullptr;
     // A failed query yields no rows; its status tells nothing more.
     client.Query(kSettingsQuery);
     while (client.GetNext()) {
-        client.GetValue(kNameProperty, &name);
+        client.GetValue(nameProperty, &name);
         std::optional<std::string> rowName;
         if (name != nullptr) {
             rowName.emplace(name);
         }
-        client.GetValue(kValueProperty, &value);
+        client.GetValue(valueProperty, &value);
         std::string rowValue = value != nullptr ? std::string(value) : std::string();
         if (rowName) {
-            settings[*rowName] = rowValue;
+            // Find or insert the Name (an existing key stays as it is), then give it the Value.
+            settings.try_emplace(std::move(*rowName)).first->second = std::move(rowValue);
         }
     }
 }
