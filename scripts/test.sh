@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, checks formatting, builds with
 # warnings as errors and runs every test on Linux, then lints, runs valgrind, the sanitizer builds
-# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), then cross-builds the Windows
-# DLL and runs the same suite under Wine.
+# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), a short run of the benchmarks,
+# the package and a host built against it, then cross-builds the Windows DLL, runs the same suite
+# under Wine and builds and runs the host against the installed DLL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -51,6 +52,13 @@ echo "== ThreadSanitizer"
 cmake --preset tsan
 cmake --build --preset tsan
 ctest --preset tsan
+
+echo "== benchmarks, one short run (build/bench/report.md)"
+bash scripts/bench.sh --quick >/dev/null
+if ! lint=$(clang-tidy -p build/bench --quiet --warnings-as-errors='*' bench/*.cpp 2>&1); then
+  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
+  exit 1
+fi
 
 echo "== the Debian package, and a host project that finds it with find_package"
 bash scripts/consumer-test.sh linux

@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(_WIN32)
 #include <malloc.h>
-#endif
 
 namespace qz::test {
 
@@ -16,7 +14,41 @@ std::size_t g_failAt = 0;
 std::size_t g_count = 0;
 bool g_fired = false;
 std::size_t g_live = 0;
+std::size_t g_liveBytes = 0;
+std::size_t g_peakBytes = 0;
 int g_holds = 0;
+
+// The bytes the heap gave a block, which may exceed what was asked for.
+std::size_t BlockBytes(void* p) {
+#if defined(_WIN32)
+    return _msize(p);
+#else
+    return malloc_usable_size(p);
+#endif
+}
+
+// Over-aligned blocks count on Linux only: MinGW's runtime does not declare _aligned_msize. Nothing
+// that measures bytes runs on Windows, and a block counts the same when freed as when allocated.
+std::size_t AlignedBlockBytes([[maybe_unused]] void* p) {
+#if defined(_WIN32)
+    return 0;
+#else
+    return malloc_usable_size(p);
+#endif
+}
+
+void Track(std::size_t bytes) {
+    ++g_live;
+    g_liveBytes += bytes;
+    if (g_liveBytes > g_peakBytes) {
+        g_peakBytes = g_liveBytes;
+    }
+}
+
+void Untrack(std::size_t bytes) {
+    --g_live;
+    g_liveBytes -= bytes;
+}
 
 // True when this allocation is the one to fail.
 bool ShouldFail() {
@@ -40,7 +72,7 @@ void* Allocate(std::size_t size) {
     if (p == nullptr) {
         throw std::bad_alloc();
     }
-    ++g_live;
+    Track(BlockBytes(p));
     return p;
 }
 
@@ -49,13 +81,15 @@ void* AllocateNoThrow(std::size_t size) noexcept {
         return nullptr;
     }
     void* p = std::malloc(size == 0 ? 1 : size);
-    g_live += p != nullptr ? 1 : 0;
+    if (p != nullptr) {
+        Track(BlockBytes(p));
+    }
     return p;
 }
 
 void Release(void* p) noexcept {
     if (p != nullptr) {
-        --g_live;
+        Untrack(BlockBytes(p));
         std::free(p);
     }
 }
@@ -76,7 +110,9 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
         p = nullptr;
     }
 #endif
-    g_live += p != nullptr ? 1 : 0;
+    if (p != nullptr) {
+        Track(AlignedBlockBytes(p));
+    }
     return p;
 }
 
@@ -90,7 +126,7 @@ void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
 
 void ReleaseAligned(void* p) noexcept {
     if (p != nullptr) {
-        --g_live;
+        Untrack(AlignedBlockBytes(p));
 #if defined(_WIN32)
         _aligned_free(p);
 #else
@@ -114,6 +150,12 @@ bool AllocationFailureFired() { return g_fired; }
 std::size_t AllocationsSinceArmed() { return g_count; }
 
 std::size_t LiveAllocations() { return g_live; }
+
+std::size_t LiveHeapBytes() { return g_liveBytes; }
+
+std::size_t PeakHeapBytes() { return g_peakBytes; }
+
+void ResetPeakHeapBytes() { g_peakBytes = g_liveBytes; }
 
 AllocationFailureHold::AllocationFailureHold() { ++g_holds; }
 

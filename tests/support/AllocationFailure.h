@@ -1,5 +1,5 @@
 // Replaces the global operator new of the test executable (and so of every library it loads) with
-// one that can be told to fail the n-th allocation from now, once.
+// one that counts what is held and can be told to fail the n-th allocation from now, once.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,12 @@ std::size_t AllocationsSinceArmed();
 
 // Blocks from operator new that have not been deleted yet, over the whole process.
 std::size_t LiveAllocations();
+
+// The heap bytes those blocks occupy (as the heap sized them, which may exceed the request), the
+// most they occupied at once since ResetPeakHeapBytes, and a new start for that peak.
+std::size_t LiveHeapBytes();
+std::size_t PeakHeapBytes();
+void ResetPeakHeapBytes();
 
 // While one exists, allocations are neither counted nor failed: for the test's own bookkeeping in
 // the middle of a swept call sequence.
