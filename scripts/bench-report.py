@@ -65,10 +65,11 @@ def main(folder):
         print(f"| {label} | {fmt_time(t)} | {fmt_time(f)} | {t / f:.1f}× |")
 
     for n in (31, 200, 2000):
-        row(f"Snapshot (constructor), {n} settings published", library[f"BM_Snapshot/{n}"],
+        row(f"Snapshot (constructor), {n:,} settings published", library[f"BM_Snapshot/{n}"],
             library[f"BM_SnapshotFloor/{n}"])
     for k in (1, 10, 100, 1000, 10000):
-        row(f"GetQZBiosData, mean of the first {k} calls",
+        row("GetQZBiosData, the first call" if k == 1 else
+            f"GetQZBiosData, mean of the first {k:,} calls",
             find(library, f"BM_GetQZBiosData/{k}/"), find(library, f"BM_GetQZBiosDataFloor/{k}/"))
     row("Firmware-attributes reader, 150 attributes", sources["BM_FirmwareAttributes"],
         sources["BM_FirmwareAttributesFloor"])
@@ -95,11 +96,12 @@ def main(folder):
     print("|---|---:|---:|---:|")
     for n in (31, 200, 2000):
         run = find(memory, f"BM_HeldAfterConstruction/{n}/")
-        print(f"| After construction, {n} settings published | {fmt_bytes(run['held_bytes'])} | "
+        print(f"| After construction, {n:,} settings published | {fmt_bytes(run['held_bytes'])} | "
               f"{int(run['held_blocks'])} | {fmt_bytes(run['peak_bytes'])} |")
     for k in (1, 10, 100, 1000, 10000):
         run = find(memory, f"BM_HeldAfterCalls/{k}/")
-        print(f"| After {k} GetQZBiosData calls | {fmt_bytes(run['held_bytes'])} | | |")
+        calls = "call" if k == 1 else "calls"
+        print(f"| After {k:,} GetQZBiosData {calls} | {fmt_bytes(run['held_bytes'])} | | |")
     print("\nBytes as the heap sized the blocks (malloc_usable_size), counted by a replaced "
           "operator new.")
 
