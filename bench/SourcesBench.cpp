@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +17,6 @@
 #include "CaptureFile.h"
 #include "SettingsSource.h"
 #include "qzbios/QZBios.h"
-#include "wmi/WMIClient.h"
 
 namespace {
 
