@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the bench preset, runs the benchmarks and writes build/bench/report.md (ratios to the
 # floors, heap held) from their JSON output.
-#   bench.sh             3 repetitions of each benchmark, medians reported (a few minutes)
+#   bench.sh             3 repetitions of each benchmark, medians reported (about a minute)
 #   bench.sh --quick     one short run of each, to check that the suite works (CI)
 #   bench.sh callgrind   instruction counts of a snapshot and of GetQZBiosData, by function, in
 #                        build/bench/callgrind-*.txt (stable between runs, unlike times)

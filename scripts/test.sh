@@ -9,6 +9,18 @@ cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh --windows
 
+# clang-tidy with the compile database of build/$1 over the files that follow; any finding fails
+# the run, and only the findings are shown.
+tidy() {
+  local db=$1 lint
+  shift
+  if ! lint=$(printf '%s\n' "$@" |
+    xargs -P "$(nproc)" -n 4 clang-tidy -p "build/$db" --quiet --warnings-as-errors='*' 2>&1); then
+    echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
+    exit 1
+  fi
+}
+
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
@@ -20,12 +32,9 @@ ctest --preset ci
 echo "== clang-tidy"
 # Every source of ours that the Linux build compiles; the Windows-only files are checked by the
 # MinGW build's warnings.
-if ! lint=$(grep -o '"file": "[^"]*"' build/ci/compile_commands.json | cut -d'"' -f4 |
-  grep -E "^$PWD/(src|wmi-client|tools|tests)/" | sort -u |
-  xargs -P "$(nproc)" -n 4 clang-tidy -p build/ci --quiet --warnings-as-errors='*' 2>&1); then
-  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
-  exit 1
-fi
+mapfile -t sources < <(grep -o '"file": "[^"]*"' build/ci/compile_commands.json | cut -d'"' -f4 |
+  grep -E "^$PWD/(src|wmi-client|tools|tests)/" | sort -u)
+tidy ci "${sources[@]}"
 
 echo "== valgrind memcheck of the shared library's end-to-end and unload tests"
 # The tests replace operator new to make allocations fail; valgrind must leave theirs in place.
@@ -40,10 +49,7 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
 # The fuzz targets are built by this preset only.
-if ! lint=$(clang-tidy -p build/asan --quiet --warnings-as-errors='*' fuzz/*.cpp 2>&1); then
-  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
-  exit 1
-fi
+tidy asan fuzz/*.cpp
 
 echo "== fuzzing, ${QZBIOS_FUZZ_SECONDS:-60} s per target"
 bash scripts/fuzz.sh "${QZBIOS_FUZZ_SECONDS:-60}"
@@ -55,10 +61,7 @@ ctest --preset tsan
 
 echo "== benchmarks, one short run (build/bench/report.md)"
 bash scripts/bench.sh --quick >/dev/null
-if ! lint=$(clang-tidy -p build/bench --quiet --warnings-as-errors='*' bench/*.cpp 2>&1); then
-  echo "$lint" | grep -v -E "warnings( and [0-9]+ errors?)? generated"
-  exit 1
-fi
+tidy bench bench/*.cpp
 
 echo "== the Debian package, and a host project that finds it with find_package"
 bash scripts/consumer-test.sh linux
