@@ -300,7 +300,8 @@ int Record(const std::string& path) {
         std::fprintf(stderr, "qzbios-dump: cannot write '%s': %s\n", path.c_str(), error.c_str());
         return kExitUsage;
     }
-    std::fprintf(stderr, "qzbios-dump: recorded %zu settings to '%s'\n", rows.size(), path.c_str());
+    std::fprintf(stderr, "qzbios-dump: recorded %zu %s to '%s'\n", rows.size(),
+                 rows.size() == 1 ? "setting" : "settings", path.c_str());
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 
 namespace qz::shared::wmi {
 
@@ -107,32 +108,56 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-std::string Join(const std::vector<std::string>& parts) {
+// A possible_values list: ';'-separated, or ','-separated where the firmware's list holds no ';'.
+std::vector<std::string> SplitOptions(const std::string& list) {
+    return Split(list, list.find(';') != std::string::npos ? ';' : ',');
+}
+
+// `text` without its trailing blanks, tabs and carriage returns, which firmware leaves behind
+// unevenly on values and options.
+std::string_view TrimEnd(std::string_view text) {
+    const std::size_t end = text.find_last_not_of(" \t\r");
+    return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+// The options joined by ',' with the current one marked by '*'. A current value that is not among
+// them is added, marked, at the end, so that the current setting is never lost.
+std::string EnumerationValue(const std::string& current, std::vector<std::string> options) {
+    bool marked = false;
     std::string joined;
-    for (const std::string& part : parts) {
+    for (const std::string& option : options) {
         if (!joined.empty()) {
             joined += ',';
         }
-        joined += part;
+        if (!marked && TrimEnd(option) == TrimEnd(current)) {
+            joined += '*';
+            marked = true;
+        }
+        joined += option;
+    }
+    if (!marked) {
+        joined += joined.empty() ? "*" : ",*";
+        joined += current;
     }
     return joined;
 }
 
-// The possible values joined by ',' with the current one marked by '*'. A current value that is
-// not among them is added, marked, at the end, so that the current setting is never lost.
-std::string EnumerationValue(const std::string& current, const std::string& possible) {
-    std::vector<std::string> options = Split(possible, ';');
-    bool marked = false;
-    for (std::string& option : options) {
-        if (!marked && option == current) {
-            option.insert(0, 1, '*');
-            marked = true;
-        }
+// Kernels before 6.3 published some firmware's settings without a type file, the options inline
+// in current_value: "Disable;[Optional:Disable,Enable]", "Primary;[Optional:Primary,Automatic]
+// [Status:ShowOnly]". `current` becomes the text before the first ';' and `options` the list inside
+// "[Optional:...]"; a value with neither, such as "[01/01/2019][Status:ShowOnly]", stays as it is.
+void SplitInlineOptions(std::string& current, std::vector<std::string>& options) {
+    static const std::string kOptional = "[Optional:";
+    const std::size_t semicolon = current.find(';');
+    const std::size_t optional = current.find(kOptional);
+    if (optional != std::string::npos) {
+        const std::size_t begin = optional + kOptional.size();
+        const std::size_t end = current.find(']', begin);
+        options = Split(current.substr(begin, end == std::string::npos ? end : end - begin), ',');
     }
-    if (!marked) {
-        options.push_back("*" + current);
+    if (semicolon != std::string::npos || optional != std::string::npos) {
+        current.erase(std::min(semicolon, optional));
     }
-    return Join(options);
 }
 
 // One attribute directory, opened as `dir`, as a row.
@@ -140,40 +165,54 @@ CaptureRow ReadAttribute(int dir, const std::string& name) {
     CaptureRow row;
     const std::optional<std::string> displayName = ReadAttributeFile(dir, "display_name");
     row.name = displayName && !displayName->empty() ? *displayName : name;
-    const std::optional<std::string> current = ReadAttributeFile(dir, "current_value");
+    std::optional<std::string> current = ReadAttributeFile(dir, "current_value");
     if (!current) {
         return row;  // the value cannot be read
     }
-    const std::string type = ReadAttributeFile(dir, "type").value_or("");
-    if (type == "enumeration") {
-        const std::optional<std::string> possible = ReadAttributeFile(dir, "possible_values");
-        row.value = possible ? EnumerationValue(*current, *possible) : *current;
-    } else if (type == "ordered-list") {
-        std::string value = *current;
-        std::replace(value.begin(), value.end(), ';', ',');
-        row.value = value;
-    } else {
-        row.value = *current;  // integer, string, or a type this reader does not know
+    const std::optional<std::string> type = ReadAttributeFile(dir, "type");
+    if (type == "ordered-list") {
+        std::replace(current->begin(), current->end(), ';', ',');
+        row.value = std::move(current);
+        return row;
     }
+    if (type && type != "enumeration") {
+        row.value = std::move(current);  // integer, string, or a type this reader does not know
+        return row;
+    }
+    // An enumeration, or an attribute of an older kernel that has no type file: that is one when
+    // it lists options, in possible_values or inline.
+    const std::optional<std::string> possible = ReadAttributeFile(dir, "possible_values");
+    std::vector<std::string> options = SplitOptions(possible.value_or(""));
+    if (!type) {
+        SplitInlineOptions(*current, options);
+    }
+    const bool enumeration = type ? possible.has_value() : !options.empty();
+    row.value = enumeration ? EnumerationValue(*current, std::move(options)) : std::move(*current);
     return row;
 }
 
 }  // namespace
 
+std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root) {
+    std::vector<std::string> devices = ListDirectory(root);
+    devices.erase(std::remove_if(devices.begin(), devices.end(),
+                                 [&root](const std::string& device) {
+                                     return !IsDirectory(root + "/" + device + "/attributes");
+                                 }),
+                  devices.end());
+    return devices;
+}
+
 bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
                             std::vector<std::string>& devices) noexcept {
     try {
         std::vector<CaptureRow> found;
-        std::vector<std::string> names;
+        std::vector<std::string> names = ListFirmwareAttributeDevices(root);
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
         std::vector<CaptureRow> passwords;
-        for (const std::string& device : ListDirectory(root)) {
+        for (const std::string& device : names) {
             const std::string attributes = root + "/" + device + "/attributes";
-            if (!IsDirectory(attributes)) {
-                continue;
-            }
-            names.push_back(device);
             for (const std::string& attribute : ListDirectory(attributes)) {
                 const FileDescriptor dir(OpenDirectory(attributes + "/" + attribute));
                 if (dir.fd >= 0) {
@@ -221,8 +260,9 @@ SettingsSource FindSettingsSource() noexcept {
             return source;
         }
         source.path = FirmwareAttributesRoot();
-        std::vector<CaptureRow> rows;
-        if (ReadFirmwareAttributes(source.path, rows, source.devices) && !source.devices.empty()) {
+        // Only the devices: their attributes are read once, by the query.
+        source.devices = ListFirmwareAttributeDevices(source.path);
+        if (!source.devices.empty()) {
             source.kind = SettingsSource::Kind::kFirmwareAttributes;
         }
     } catch (const std::exception&) {

@@ -25,7 +25,12 @@ struct SettingsSource {
 // QZ_FIRMWARE_ATTRIBUTES_DIR, or /sys/class/firmware-attributes without it.
 QZ_WMI_CLIENT_API std::string FirmwareAttributesRoot();
 
-// Looks at the environment and the firmware-attributes root. Never throws.
+// The devices under `root` that have an attributes/ folder, in byte order of their names; none when
+// `root` cannot be read. Throws std::bad_alloc only.
+QZ_WMI_CLIENT_API std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root);
+
+// Looks at the environment and lists the firmware-attributes devices, reading none of their
+// attributes. Never throws.
 QZ_WMI_CLIENT_API SettingsSource FindSettingsSource() noexcept;
 
 // Reads the settings rows of every device under `root`, devices and attributes in byte order of
