@@ -1,9 +1,10 @@
 #include "bios/QZBiosUtils.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/FakeWMIClient.h"
@@ -13,38 +14,49 @@ namespace {
 
 using test::FakeRow;
 using test::FakeWmi;
-using test::FullSettings;
+
+// Parameterised cases are named by their first member.
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
 
 struct OptionCase {
+    const char* name;
     const char* raw;
     bool trimSuffix;
     const char* expected;
 };
 
-class GetSelectedOptionTest : public ::testing::TestWithParam<OptionCase> {};
+class GetSelectedOption : public ::testing::TestWithParam<OptionCase> {};
 
-TEST_P(GetSelectedOptionTest, SelectsTheFirstMarkedOption) {
-    const OptionCase& c = GetParam();
-    EXPECT_EQ(QZBiosUtils::GetSelectedOption(c.raw, c.trimSuffix), c.expected);
+TEST_P(GetSelectedOption, TakesTheFirstMarkedOptionOrTheWholeValue) {
+    EXPECT_EQ(QZBiosUtils::GetSelectedOption(GetParam().raw, GetParam().trimSuffix),
+              GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, GetSelectedOptionTest,
-    ::testing::Values(
-        OptionCase{"Disable,*Enable", false, "Enable"},
-        OptionCase{"*Disable,Enable", false, "Disable"}, OptionCase{"Enable", false, "Enable"},
-        OptionCase{"Disable,Enable", false, "Disable,Enable"},
-        OptionCase{"Disable, *Enable", false, "Disable, *Enable"},
-        OptionCase{"*Low,*High", false, "Low"}, OptionCase{",,*On", false, "On"},
-        OptionCase{"Off,*", false, ""}, OptionCase{"*", false, ""}, OptionCase{"", false, ""},
-        OptionCase{"a,*b,", false, "b"}, OptionCase{"a,b,", false, "a,b,"},
-        OptionCase{"x*,y", false, "x*,y"}, OptionCase{"\xff*,*\xfe\x80", false, "\xfe\x80"},
-        OptionCase{"*64 MB", true, "64"}, OptionCase{"32 MB,*128 MB,256 MB", true, "128"},
-        OptionCase{"*8", true, "8"}, OptionCase{"*", true, ""},
-        OptionCase{"*64 MB", false, "64 MB"}, OptionCase{"64 MB", true, "64 MB"}));
+INSTANTIATE_TEST_SUITE_P(Cases, GetSelectedOption,
+                         ::testing::ValuesIn(std::vector<OptionCase>{
+                             {"SecondMarked", "Disable,*Enable", false, "Enable"},
+                             {"FirstMarked", "*Disable,Enable", false, "Disable"},
+                             {"NoneMarked", "Disable,Enable", false, "Disable,Enable"},
+                             {"BlankHidesMarker", "Disable, *Enable", false, "Disable, *Enable"},
+                             {"FirstOfTwoMarked", "*Low,*High", false, "Low"},
+                             {"LeadingComma", ",*On", false, "On"},
+                             {"TwoLeadingCommas", ",,*On", false, "On"},
+                             {"MarkerAlone", "Off,*", false, ""},
+                             {"Empty", "", false, ""},
+                             {"TrailingComma", "a,b,", false, "a,b,"},
+                             {"MarkerLaterInOption", "x*,y", false, "x*,y"},
+                             {"AnyBytes", "\xff*,*\xfe\x80", false, "\xfe\x80"},
+                             {"TrimDropsThreeBytes", "32 MB,*128 MB", true, "128"},
+                             {"TrimLeavesTwoBytes", "*8", true, "8"},
+                             {"TrimLeavesMarkerAlone", "*", true, ""},
+                             {"TrimOnlyTheMarked", "64 MB", true, "64 MB"},
+                         }),
+                         CaseName<OptionCase>);
 
-TEST(GetSelectedOption, TrimmingAThreeByteOptionLeavesNoMarkerAndThrows) {
-    EXPECT_THROW(QZBiosUtils::GetSelectedOption("*64", true), std::out_of_range);
+TEST(GetSelectedOptionTrim, AThreeByteOptionLeavesNoMarkerAndThrows) {
     EXPECT_THROW(QZBiosUtils::GetSelectedOption("1,*64,128", true), std::out_of_range);
 }
 
@@ -54,220 +66,138 @@ TEST(ReplaceCommasWithPipes, ReplacesEveryCommaAndEmptiesTheInput) {
     EXPECT_TRUE(value.empty());  // NOLINT(bugprone-use-after-move): the operation promises it
 }
 
-TEST(GetAttributeValue, CutsToMaxLengthBytes) {
-    BiosSettingMap settings{{"Fast Boot", "123456789012345678"},
-                            {"USB Storage Boot", "1234567890123456"},
-                            {"Setup Password", std::string(5000, 'x')},
-                            {"ME Firmware Version", "*" + std::string(40, '9')}};
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("FastBoot", false, 16, settings), "1234567890123456");
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("USBSBoot", false, 16, settings), "1234567890123456");
-    EXPECT_EQ(
-        QZBiosUtils::GetAttributeValue("BIOSAPS", false, QZBiosUtils::kNoLimit, settings).size(),
-        5000u);
-    // The cut applies to the selected option, not to the raw value.
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("MeFwVer", false, 32, settings), std::string(32, '9'));
+// One snapshot over the scripted client serving `rows`; it must hold exactly 31 keys.
+BiosAttributeMap Snapshot(std::vector<FakeRow> rows, std::vector<BiosAttributeMap> list = {}) {
+    FakeWmi() = {};
+    FakeWmi().rows = std::move(rows);
+    const std::size_t before = list.size();
+    QZBiosUtils().CollectBiosAttributes(list);
+    EXPECT_EQ(list.size(), before + 1);
+    EXPECT_EQ(list.back().size(), 31u);
+    return list.back();
 }
 
-TEST(GetAttributeValue, CutsBytesWithoutRegardToCharacters) {
-    // "é" is two bytes in UTF-8; a cut at 16 bytes splits the last one.
-    BiosSettingMap settings{{"Fast Boot",
-                             "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3"
-                             "\xa9\x41\xc3\xa9"}};
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("FastBoot", false, 16, settings),
-              "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\x41\xc3");
+struct AttributeRow {
+    const char* name;  // the result key
+    const char* lookupKey;
+    const char* setting;
+    std::size_t limit;  // 0: never cut
+    bool pipes = false;
+    bool trimSuffix = false;
+};
+
+class AttributeTable : public ::testing::TestWithParam<AttributeRow> {};
+
+TEST_P(AttributeTable, ReadsItsSettingCutsAtItsLimitAndPipesOnlyBootOrders) {
+    const AttributeRow& row = GetParam();
+    EXPECT_EQ(QZBiosUtils::MapOfBiosAttribute(row.lookupKey), row.setting);
+    // Unmarked, so taken whole: one byte longer than the limit, with a comma.
+    const std::string raw = "a," + std::string(row.limit == 0 ? 5000 : row.limit - 1, 'b');
+    std::string expected = raw.substr(0, row.limit == 0 ? raw.size() : row.limit);
+    expected[1] = row.pipes ? '|' : ',';
+    EXPECT_EQ(Snapshot({{row.setting, raw}}).at(row.name), expected);
+    EXPECT_EQ(Snapshot({{row.setting, "Off,*On MB,x"}}).at(row.name),
+              row.trimSuffix ? "On" : "On MB");
 }
 
-TEST(GetAttributeValue, AnUnreportedSettingIsEmptyAndGainsAnEntry) {
-    BiosSettingMap settings;
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("VTX", false, 16, settings), "");
-    ASSERT_EQ(settings.count("Virtualization Technology (VTx)"), 1u);
-    EXPECT_EQ(settings.at("Virtualization Technology (VTx)"), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AttributeTable,
+    ::testing::ValuesIn(std::vector<AttributeRow>{
+        {"RunPowMgmt", "RunPowMgt", "Runtime Power Management", 16},
+        {"IdlPowSvngs", "IdlPowSvngs", "Idle Power Savings", 16},
+        {"PS2MsWakeup", "PS2MsWakeup", "ACPI S3 PS2 Mouse Wake Up", 16},
+        {"SlpStBlnkRts", "SlpStBlnkRts", "Unique Sleep State Blink Rates", 16},
+        {"S5MaxPowSav", "S5MaxPowSav", "S5 Maximum Power Savings", 16},
+        {"SataPowMgmt", "SataPowMgmt", "SATA Power Management", 16},
+        {"Multiprocessor", "Multiprocessor", "Multi-processor", 16},
+        {"Hyperthreading", "Hyperthreading", "Hyperthreading", 16},
+        {"IntgVideo", "IntgVideo", "Integrated Video", 16},
+        {"TurboMode", "TurboMode", "Turbo-boost", 16},
+        {"VTX", "VTX", "Virtualization Technology (VTx)", 16},
+        {"MeFwVer", "MeFwVer", "ME Firmware Version", 32},
+        {"MEMgmtMd", "MEMgmtMd", "Active Management (AMT)", 16},
+        {"BIOAPS", "BIOSAPS", "Setup Password", 0},
+        {"POSTPS", "POSTPS", "Power-On Password", 0},
+        {"RBIOSDGU", "RBIOSDGU", "Ready BIOS for Device Guard User", 64},
+        {"FastBoot", "FastBoot", "Fast Boot", 16},
+        {"USBSBoot", "USBSBoot", "USB Storage Boot", 16},
+        {"NetPXEBoot", "NetPXEBoot", "Network (PXE) Boot", 16},
+        {"LBO", "LBO", "Legacy Boot Order", 1024, true},
+        {"UEFIBO", "UEFIBO", "UEFI Boot Order", 1024, true},
+        {"BWBIOSSP", "BWBIOSSP", "Brimwatch BIOS Settings Protection", 16},
+        {"EQZFIPD", "EQZFIPD", "Enhanced QZ Firmware Runtime Intrusion Prevention and Detection",
+         16},
+        {"BWSEP", "BWSEP", "Brimwatch Security Event Policy", 16},
+        {"VTD", "VTD", "Virtualization Technology for Directed I/O (VTd)", 16},
+        {"FASTCHARGE", "FASTCHARGE", "Fast Charge", 16},
+        {"DPTF", "DPTF", "Dynamic Platform and Thermal Framework (DPTF)", 16},
+        {"VMS", "VMS", "Video Memory Size", 0, false, true},
+        {"BHM", "BHM", "Battery Health Manager", 128},
+        {"LANWLANswitching", "LANWLANswitching", "LAN / WLAN Auto Switching", 16},
+        {"LANWWANswitching", "LANWWANswitching", "LAN / WWAN Auto Switching", 16},
+    }),
+    CaseName<AttributeRow>);
 
-TEST(GetAttributeValue, AnUnknownKeyReadsTheSettingWithTheEmptyName) {
-    BiosSettingMap settings{{"", "*Surprise"}};
-    EXPECT_EQ(QZBiosUtils::GetAttributeValue("NoSuchKey", false, 16, settings), "Surprise");
-}
-
-// Every key's setting name is checked through the full-machine snapshot below, which looks each
-// one up under its exact published name.
-TEST(MapOfBiosAttribute, NearMissesGiveTheEmptyName) {
-    for (const char* key : {"RunPowMgmt", "BIOAPS", "", "vtx", "Fastboot", "VTX ", "VT",
-                            "Runtime Power Management"}) {
+TEST(MapOfBiosAttribute, KnowsOnlyItsExactKeys) {
+    for (const char* key : {"RunPowMgmt", "BIOAPS", "", "vtx", "Fastboot", "VTX ", "VT"}) {
         EXPECT_EQ(QZBiosUtils::MapOfBiosAttribute(key), "") << '"' << key << '"';
     }
 }
 
-TEST(MapOfBiosAttribute, AMissLeavesNoTraceAndResultsAreIndependent) {
-    EXPECT_EQ(QZBiosUtils::MapOfBiosAttribute("Nope"), "");
-    std::string first = QZBiosUtils::MapOfBiosAttribute("FastBoot");
-    const std::string second = QZBiosUtils::MapOfBiosAttribute("FastBoot");
-    first[0] = 'L';
-    EXPECT_EQ(second, "Fast Boot");
-    EXPECT_EQ(QZBiosUtils::MapOfBiosAttribute("Nope"), "");
-}
-
-class CollectBiosAttributesTest : public ::testing::Test {
-protected:
-    void SetUp() override { FakeWmi() = {}; }
-
-    BiosAttributeMap Collect() {
-        std::vector<BiosAttributeMap> snapshots;
-        QZBiosUtils().CollectBiosAttributes(snapshots);
-        EXPECT_EQ(snapshots.size(), 1u);
-        return snapshots.empty() ? BiosAttributeMap() : snapshots.back();
+TEST(CollectBiosAttributes, NoSettingsGiveEveryKeyEmptyAndAppendAtTheEnd) {
+    std::vector<BiosAttributeMap> list(2, BiosAttributeMap{{"kept", "yes"}});
+    for (const auto& [key, value] : Snapshot({}, list)) {
+        EXPECT_EQ(value, "") << key;
     }
+}
 
-    static void Set(const std::string& name, const std::string& value) {
-        for (FakeRow& row : FakeWmi().rows) {
-            if (row.name == name) {
-                row.value = value;
-                return;
-            }
-        }
-        FakeWmi().rows.push_back({name, value});
+TEST(CollectBiosAttributes, AThreeByteVideoMemoryOptionFailsAndAppendsNothing) {
+    FakeWmi() = {};
+    FakeWmi().rows = {{"Fast Boot", "*On"}, {"Video Memory Size", "32 MB,*64"}};
+    std::vector<BiosAttributeMap> list(1, BiosAttributeMap{{"kept", "yes"}});
+    EXPECT_THROW(QZBiosUtils().CollectBiosAttributes(list), std::out_of_range);
+    EXPECT_EQ(list, (std::vector<BiosAttributeMap>(1, BiosAttributeMap{{"kept", "yes"}})));
+}
+
+TEST(QueryBiosSettings, CallsTheClientInOrderAndStoresEachRowByExactName) {
+    FakeWmi() = {};
+    FakeWmi().rows = {{"Fast Boot", "*Disable,Enable"},
+                      {"fast boot", "lower"},
+                      {"Fast Boot", "Disable,*Enable"},
+                      {"", "empty name"},
+                      {"Empty Value", ""},
+                      {"Other", "new"},
+                      {std::nullopt, "*Orphan"},  // skipped: the Name cannot be read
+                      {"Unreadable", std::nullopt},
+                      {std::string("Na\0me", 5), std::string("*A\0B", 4)}};
+    BiosSettingMap settings{{"Existing", "stays"}, {"Other", "old"}};
+    QZBiosUtils::QueryBiosSettings(settings);
+    EXPECT_EQ(settings, (BiosSettingMap{{"", "empty name"},
+                                        {"Empty Value", ""},
+                                        {"Existing", "stays"},
+                                        {"Fast Boot", "Disable,*Enable"},
+                                        {"Na", "*A"},
+                                        {"Other", "new"},
+                                        {"Unreadable", ""},
+                                        {"fast boot", "lower"}}));
+    std::vector<std::string> calls = {"WMIClient(\\\\.\\root\\QZ\\InstrumentedBios)",
+                                      "Query(SELECT * FROM QZ_BIOSSetting)"};
+    for (int row = 0; row < 9; ++row) {
+        calls.insert(calls.end(), {"GetNext", "GetValue(Name)", "GetValue(Value)"});
     }
-};
-
-const char* const kResultKeys[] = {"RunPowMgmt",
-                                   "IdlPowSvngs",
-                                   "PS2MsWakeup",
-                                   "SlpStBlnkRts",
-                                   "S5MaxPowSav",
-                                   "SataPowMgmt",
-                                   "Multiprocessor",
-                                   "Hyperthreading",
-                                   "IntgVideo",
-                                   "TurboMode",
-                                   "VTX",
-                                   "MeFwVer",
-                                   "MEMgmtMd",
-                                   "BIOAPS",
-                                   "POSTPS",
-                                   "RBIOSDGU",
-                                   "FastBoot",
-                                   "USBSBoot",
-                                   "NetPXEBoot",
-                                   "LBO",
-                                   "UEFIBO",
-                                   "BWBIOSSP",
-                                   "EQZFIPD",
-                                   "BWSEP",
-                                   "VTD",
-                                   "FASTCHARGE",
-                                   "DPTF",
-                                   "VMS",
-                                   "BHM",
-                                   "LANWLANswitching",
-                                   "LANWWANswitching"};
-
-TEST_F(CollectBiosAttributesTest, AFullMachineGivesEverySelectedValue) {
-    FakeWmi().rows = FullSettings();
-    const BiosAttributeMap snapshot = Collect();
-    const BiosAttributeMap expected = {
-        {"RunPowMgmt", "Enable"},
-        {"IdlPowSvngs", "Normal"},
-        {"PS2MsWakeup", "Disable"},
-        {"SlpStBlnkRts", "Enable"},
-        {"S5MaxPowSav", "Disable"},
-        {"SataPowMgmt", "Enable"},
-        {"Multiprocessor", "Enable"},
-        {"Hyperthreading", "Enable"},
-        {"IntgVideo", "Enable"},
-        {"TurboMode", "Enable"},
-        {"VTX", "Enable"},
-        {"MeFwVer", "16.1.25.2049"},
-        {"MEMgmtMd", "Enable"},
-        {"BIOAPS", "1"},
-        {"POSTPS", "0"},
-        {"RBIOSDGU", "Do Nothing"},
-        {"FastBoot", "Disable"},
-        {"USBSBoot", "Enable"},
-        {"NetPXEBoot", "Enable"},
-        {"LBO", "USB Floppy|USB CD-ROM|Network Controller"},
-        {"UEFIBO", "Windows Boot Manager|USB:|NETWORK IPV4"},
-        {"BWBIOSSP", "Enable"},
-        {"EQZFIPD", "Enable"},
-        {"BWSEP", "Local"},
-        {"VTD", "Enable"},
-        {"FASTCHARGE", "Enable"},
-        {"DPTF", "Enable"},
-        {"VMS", "64"},
-        {"BHM", "Let the system manage my battery charging"},
-        {"LANWLANswitching", "Disable"},
-        {"LANWWANswitching", "Enable"},
-    };
-    EXPECT_EQ(snapshot, expected);
+    calls.insert(calls.end(), {"GetNext", "~WMIClient"});
+    EXPECT_EQ(FakeWmi().calls, calls);
 }
 
-TEST_F(CollectBiosAttributesTest, NoSettingsStillGiveAll31KeysEmpty) {
-    FakeWmi().queryStatus = -1;
-    const BiosAttributeMap snapshot = Collect();
-    ASSERT_EQ(snapshot.size(), 31u);
-    for (const char* key : kResultKeys) {
-        ASSERT_EQ(snapshot.count(key), 1u) << key;
-        EXPECT_EQ(snapshot.at(key), "") << key;
+TEST(QueryBiosSettings, NoRowsLeaveTheMapAsItWas) {
+    for (const std::int32_t status : {0, -2147217394}) {
+        FakeWmi() = {};
+        FakeWmi().queryStatus = status;
+        BiosSettingMap settings{{"Kept", "*Yes"}};
+        QZBiosUtils::QueryBiosSettings(settings);
+        EXPECT_EQ(FakeWmi().calls.size(), 4u);  // constructed, queried, one GetNext, destroyed
+        EXPECT_EQ(settings, (BiosSettingMap{{"Kept", "*Yes"}}));
     }
-    EXPECT_EQ(snapshot.count("RunPowMgt"), 0u);
-    EXPECT_EQ(snapshot.count("BIOSAPS"), 0u);
-}
-
-TEST_F(CollectBiosAttributesTest, BootOrdersAreCutThenPiped) {
-    std::string longOrder;
-    while (longOrder.size() < 1100) {
-        longOrder += "Disk,";
-    }
-    Set("UEFI Boot Order", "Disk,USB,Network");
-    Set("Legacy Boot Order", longOrder);
-    const BiosAttributeMap snapshot = Collect();
-    EXPECT_EQ(snapshot.at("UEFIBO"), "Disk|USB|Network");
-    std::string expected = longOrder.substr(0, 1024);
-    std::replace(expected.begin(), expected.end(), ',', '|');
-    EXPECT_EQ(snapshot.at("LBO"), expected);
-}
-
-TEST_F(CollectBiosAttributesTest, OnlyTheBootOrdersArePiped) {
-    Set("Asset Tracking Number", "a,b");
-    Set("ME Firmware Version", "1,2");
-    EXPECT_EQ(Collect().at("MeFwVer"), "1,2");
-}
-
-TEST_F(CollectBiosAttributesTest, UnlimitedRowsAreNeverCut) {
-    const std::string big(3000, '7');
-    Set("Setup Password", big);
-    Set("Power-On Password", big);
-    Set("Video Memory Size", "*" + big + " MB");
-    const BiosAttributeMap snapshot = Collect();
-    EXPECT_EQ(snapshot.at("BIOAPS"), big);
-    EXPECT_EQ(snapshot.at("POSTPS"), big);
-    EXPECT_EQ(snapshot.at("VMS"), big);
-}
-
-TEST_F(CollectBiosAttributesTest, AThreeByteVideoMemoryOptionFailsAndAppendsNothing) {
-    FakeWmi().rows = FullSettings();
-    Set("Video Memory Size", "32 MB,*64");
-    std::vector<BiosAttributeMap> snapshots(1, BiosAttributeMap{{"kept", "yes"}});
-    EXPECT_THROW(QZBiosUtils().CollectBiosAttributes(snapshots), std::out_of_range);
-    ASSERT_EQ(snapshots.size(), 1u);
-    EXPECT_EQ(snapshots[0].at("kept"), "yes");
-}
-
-TEST_F(CollectBiosAttributesTest, AppendsBehindExistingSnapshots) {
-    Set("Fast Boot", "*On");
-    std::vector<BiosAttributeMap> snapshots(2);
-    QZBiosUtils().CollectBiosAttributes(snapshots);
-    ASSERT_EQ(snapshots.size(), 3u);
-    EXPECT_TRUE(snapshots[0].empty());
-    EXPECT_EQ(snapshots[2].at("FastBoot"), "On");
-}
-
-TEST_F(CollectBiosAttributesTest, MatchesSettingNamesExactly) {
-    Set("fast boot", "*Lower");
-    Set("Fast Boot ", "*Trailing");
-    Set("Multi-Processor", "*Case");
-    const BiosAttributeMap snapshot = Collect();
-    EXPECT_EQ(snapshot.at("FastBoot"), "");
-    EXPECT_EQ(snapshot.at("Multiprocessor"), "");
 }
 
 }  // namespace

@@ -4,17 +4,21 @@
 #         [-DGENERATE=kind -DINPUT=path] -P RunDumpTool.cmake
 # GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
 # levels), or "sparse" (a file that claims 5 GiB and holds none of it).
-# With -DROUND_TRIP=DIR it records the firmware-attributes tree DIR, replays the capture, and
-# requires the JSON of both runs to be identical.
+# With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
+# WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
+# identical.
 if(ROUND_TRIP)
-    set(capture ${WORK}/round-trip.json)
+    set(capture ${WORK})
     set(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR} ${ROUND_TRIP})
     execute_process(COMMAND ${TOOL} record ${capture} RESULT_VARIABLE rc)
     execute_process(COMMAND ${TOOL} --format json OUTPUT_VARIABLE live)
     unset(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR})
     execute_process(COMMAND ${TOOL} --capture ${capture} --format json OUTPUT_VARIABLE replayed)
-    if(NOT rc EQUAL 0 OR NOT live STREQUAL replayed OR live MATCHES "\"FastBoot\": \"\"")
-        message(FATAL_ERROR "record exit ${rc}; live:\n${live}\nreplayed:\n${replayed}")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${capture} ${EXPECTED}
+                    RESULT_VARIABLE differs)
+    if(NOT rc EQUAL 0 OR differs OR NOT live STREQUAL replayed)
+        message(FATAL_ERROR "record exit ${rc}, ${capture} differs from ${EXPECTED}: ${differs}; "
+                            "live:\n${live}\nreplayed:\n${replayed}")
     endif()
     return()
 endif()

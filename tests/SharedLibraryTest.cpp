@@ -1,146 +1,175 @@
-// The installed shape: a host that links the shared library and the capture-replaying WMI client,
-// with a plog logger 0 of its own.
+// The installed shape: a host that links the shared library and its WMI client, with a plog logger
+// 0 of its own; and memory running out at every allocation of the client's readers and writer.
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <plog/Init.h>
 
 #include <gtest/gtest.h>
 
+#include "CaptureFile.h"
+#include "SettingsSource.h"
 #include "qzbios/QZBios.h"
-#include "support/AllocationFailure.h"
+#include "support/AllocationSweep.h"
 #include "support/RecordFields.h"
 #include "support/RecordingAppender.h"
+#include "wmi/WMIClient.h"
 
 namespace {
 
 using qz::shared::qzbios::QZBios;
-using qz::shared::qzbios::QZBiosData;
+using qz::shared::wmi::CaptureRow;
 using qz::test::Fields;
-using qz::test::RecordFields;
-using qz::test::RecordingAppender;
 
 Fields ReadRecord() {
     QZBios bios;
     std::uint64_t count = 0;
-    const QZBiosData* records = bios.GetQZBiosData(count);
+    const qz::shared::qzbios::QZBiosData* records = bios.GetQZBiosData(count);
     EXPECT_EQ(count, 1u);
-    return records == nullptr ? Fields() : RecordFields(records[0]);
+    return qz::test::RecordFields(records[0]);
 }
 
-Fields EmptyRecord() {
-    Fields fields = RecordFields(QZBiosData{});
-    for (auto& [name, value] : fields) {
-        value = name == "NetPXEBoot" ? "NA" : value == "<null>" ? "" : value;
+// The fields of `record` that are not empty (or 0), as "name=value" lines.
+std::string SetFields(const Fields& record) {
+    std::string text;
+    for (const auto& [name, value] : record) {
+        text += value.empty() || value == "0" ? "" : name + "=" + value + "\n";
     }
-    return fields;
+    return text;
 }
 
-TEST(SharedLibrary, ReplaysACaptureIntoRecords) {
-    setenv("QZ_WMI_CAPTURE", QZBIOS_SAMPLE_CAPTURE, 1);
-    const Fields fields = ReadRecord();
-    ASSERT_EQ(fields.size(), 31u);
-    const Fields expected = {
-        {"RunPowMgmt", "Enable"},
-        {"MEMgmtMd", "Disable"},
-        {"BIOAPS", "1"},
-        {"RBIOSDGU", "Do Nothing"},
-        {"UEFIBO",
-         "OS Boot Manager|USB:|NETWORK IPV4:Onboard Ethernet|NETWORK IPV6:Onboard Ethernet"},
-        {"VMS", "64"},
-        {"BHM", "Let the system manage my battery charging"},
-        {"S5MaxPowSav", "Enable"},
-        {"MeFwVer", "16.1.30.2307"},
-    };
-    for (const auto& field : expected) {
-        EXPECT_NE(std::find(fields.begin(), fields.end(), field), fields.end()) << field.first;
-    }
-}
-
-TEST(SharedLibrary, NoUsableCaptureGivesEmptyRecords) {
-    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", "/nonexistent", 1);
-    for (const char* capture : {"", "/nonexistent.json", QZBIOS_BAD_CAPTURE}) {
-        setenv("QZ_WMI_CAPTURE", capture, 1);
-        EXPECT_EQ(ReadRecord(), EmptyRecord()) << '"' << capture << '"';
-    }
-    unsetenv("QZ_WMI_CAPTURE");
-    EXPECT_EQ(ReadRecord(), EmptyRecord());
-}
-
-TEST(SharedLibrary, ReadsTheFirmwareAttributesTreeWithoutACapture) {
-    unsetenv("QZ_WMI_CAPTURE");
+TEST(SharedLibrary, ReadsACaptureOrTheFirmwareTreeAndNothingFromABadCapture) {
     setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", QZBIOS_FIRMWARE_FIXTURE, 1);
-    Fields expected = EmptyRecord();
-    const std::pair<const char*, const char*> set[] = {
-        {"FastBoot", "Disable"},
-        {"VTX", "Enable"},
-        {"TurboMode", "Auto"},
-        {"UEFIBO", "OS Boot Manager|USB:|NETWORK IPV4"},
-        {"VMS", "64"},
-        {"MeFwVer", "16.1.30.2307"},
-        {"NetPXEBoot", "Enable"},
-        {"BIOAPS", "1"},
-        {"POSTPS", "0"}};
-    for (auto& [name, value] : expected) {
-        for (const auto& [field, text] : set) {
-            if (name == field) {
-                value = text;
-            }
-        }
+    setenv("QZ_WMI_CAPTURE", QZBIOS_SAMPLE_CAPTURE, 1);
+    const std::string sample = SetFields(ReadRecord());
+    for (const char* field :
+         {"BIOAPS=1\n", "RBIOSDGU=Do Nothing\n", "VMS=64\n", "MeFwVer=16.1.30.2307\n",
+          "UEFIBO=OS Boot Manager|USB:|NETWORK IPV4:Onboard Ethernet|NETWORK IPV6:Onboard "
+          "Ethernet\n",
+          "BHM=Let the system manage my battery charging\n"}) {
+        EXPECT_NE(sample.find(field), std::string::npos) << field << "in\n" << sample;
     }
-    EXPECT_EQ(ReadRecord(), expected);
-}
-
-// Constructs objects, failing one allocation after another, until one construction absorbs the
-// failure inside the name map: it then differs from `reference` in exactly one field.
-void ConstructUntilTheNameMapAbsorbsAFailure(const Fields& reference) {
-    for (std::size_t n = 1; n < 100000; ++n) {
-        qz::test::FailNthAllocation(n);
-        try {
-            QZBios bios;
-            qz::test::FailNthAllocation(0);
-            std::uint64_t count = 0;
-            const Fields fields = RecordFields(*bios.GetQZBiosData(count));
-            int differing = 0;
-            for (std::size_t i = 0; i < fields.size(); ++i) {
-                differing += fields[i] != reference[i] ? 1 : 0;
-            }
-            if (differing == 1) {
-                return;
-            }
-        } catch (const std::bad_alloc&) {
-            qz::test::FailNthAllocation(0);
-        }
-    }
-    FAIL() << "no failure was absorbed by the name map";
+    setenv("QZ_WMI_CAPTURE", QZBIOS_BAD_CAPTURE, 1);
+    EXPECT_EQ(SetFields(ReadRecord()), "NetPXEBoot=NA\n");
+    unsetenv("QZ_WMI_CAPTURE");
+    EXPECT_EQ(SetFields(ReadRecord()),
+              "TurboMode=Auto\nVTX=Enable\nBIOAPS=1\nFastBoot=Disable\nNetPXEBoot=Enable\n"
+              "UEFIBO=OS Boot Manager|USB:|NETWORK IPV4\nVMS=64\nMeFwVer=16.1.30.2307\n");
 }
 
 TEST(SharedLibrary, KeepsItsLoggerApartFromTheHostsLogger) {
     setenv("QZ_WMI_CAPTURE", QZBIOS_SAMPLE_CAPTURE, 1);
-    const Fields reference = ReadRecord();
-
-    RecordingAppender hostLog;
+    qz::test::RecordingAppender hostLog;
     plog::init(plog::verbose, &hostLog);
-    ConstructUntilTheNameMapAbsorbsAFailure(reference);
-    EXPECT_TRUE(hostLog.records.empty()) << "the library wrote to the host's logger 0";
-
-    RecordingAppender bridge;
+    qz::test::RecordingAppender bridge;
     qzSharedInitializeLogger(plog::error, &bridge);
-    ConstructUntilTheNameMapAbsorbsAFailure(reference);
+    // Fail allocations one after another until one is absorbed by the name map, which logs it.
+    for (std::size_t n = 1; bridge.records.empty(); ++n) {
+        qz::test::FailNthAllocation(n);
+        try {
+            QZBios bios;
+        } catch (const std::bad_alloc&) {
+        }
+        qz::test::FailNthAllocation(0);
+        ASSERT_TRUE(qz::test::AllocationFailureFired()) << "no failure reached the name map";
+    }
     EXPECT_TRUE(hostLog.records.empty()) << "the library wrote to the host's logger 0";
     ASSERT_EQ(bridge.records.size(), 1u);
     EXPECT_EQ(bridge.records[0].function, "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute");
-    EXPECT_EQ(bridge.records[0].line, 50u);
-
     // The component name is the file name of the loaded library.
     Dl_info info{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&qzSharedInitializeLogger), &info), 0);
     const std::string path = info.dli_fname;
     EXPECT_EQ(bridge.records[0].objectText, path.substr(path.rfind('/') + 1));
     EXPECT_EQ(bridge.records[0].objectText.rfind("libqz-shared-qzbios.so", 0), 0u);
+}
+
+using Rows = std::vector<CaptureRow>;
+
+// Whether the client's rows for the settings query are `expected` (1), other rows (0) or none (-1).
+// Compared as they come, since a row's texts last until the next call, and without allocating.
+int QueryGives(const Rows& expected) {
+    static const std::wstring ns = L"\\\\.\\root\\QZ\\InstrumentedBios";
+    static const std::wstring query = L"SELECT * FROM QZ_BIOSSetting";
+    static const std::wstring properties[] = {L"Name", L"Value"};
+    qz::shared::wmi::WMIClient client(ns);
+    client.Query(query);
+    std::size_t row = 0;
+    bool same = true;
+    for (; client.GetNext(); ++row) {
+        for (int p = 0; p < 2; ++p) {
+            const char* text = nullptr;
+            client.GetValue(properties[p], &text);
+            const std::optional<std::string>* want =
+                row < expected.size() ? (p == 0 ? &expected[row].name : &expected[row].value)
+                                      : nullptr;
+            same = same && want != nullptr && (text ? *want && **want == text : !*want);
+        }
+    }
+    return row == 0 ? -1 : same && row == expected.size() ? 1 : 0;
+}
+
+// Each reader either fails cleanly or delivers exactly what it delivers with memory to spare.
+TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
+    const std::string capture = QZBIOS_SAMPLE_CAPTURE;
+    const std::string tree = QZBIOS_FIRMWARE_FIXTURE;
+    const std::string written = ::testing::TempDir() + "qzbios-sweep.json";
+    Rows sample;
+    Rows fixture;
+    std::vector<std::string> devices;
+    std::string error;
+    ASSERT_TRUE(qz::shared::wmi::LoadCaptureFile(capture, sample, error));
+    ASSERT_TRUE(qz::shared::wmi::ReadFirmwareAttributes(tree, fixture, devices));
+    ASSERT_EQ(fixture.size(), 11u);
+    const auto sweep = [&](const char* what, const Rows& expected, auto read) {
+        EXPECT_GT(
+            qz::test::SweepAllocations(
+                what,
+                [&](std::size_t n) {
+                    Rows rows;
+                    std::string message;
+                    const bool delivered = read(rows, message);
+                    qz::test::FailNthAllocation(0);
+                    EXPECT_TRUE(delivered ? rows == expected : !message.empty() || rows.empty())
+                        << what << " at allocation " << n;
+                }),
+            10u);
+    };
+    sweep("capture file", sample, [&](Rows& rows, std::string& message) {
+        return qz::shared::wmi::LoadCaptureFile(capture, rows, message);
+    });
+    sweep("firmware-attributes tree", fixture, [&](Rows& rows, std::string& message) {
+        std::vector<std::string> found;
+        const bool read = qz::shared::wmi::ReadFirmwareAttributes(tree, rows, found);
+        message = read ? "" : "failed";
+        return read && found == devices;
+    });
+    sweep("capture writer", sample, [&](Rows& rows, std::string& message) {
+        const bool ok = qz::shared::wmi::WriteCaptureFile(written, sample, message);
+        qz::test::FailNthAllocation(0);
+        return ok && qz::shared::wmi::LoadCaptureFile(written, rows, message);
+    });
+    setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
+    // The stand-in client reports a failure as no rows.
+    const auto query = [](const Rows& expected) {
+        return [&expected](Rows& rows, std::string& /*message*/) {
+            const int got = QueryGives(expected);
+            qz::test::FailNthAllocation(0);
+            EXPECT_NE(got, 0) << "the client delivered altered rows";
+            rows = got == 1 ? expected : Rows();
+            return got == 1;
+        };
+    };
+    setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
+    ASSERT_EQ(QueryGives(sample), 1);  // and its names are made, outside the sweep
+    sweep("client replaying a capture", sample, query(sample));
+    unsetenv("QZ_WMI_CAPTURE");
+    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", tree.c_str(), 1);
+    ASSERT_EQ(QueryGives(fixture), 1);
+    sweep("client reading firmware attributes", fixture, query(fixture));
 }
 
 }  // namespace

@@ -6,21 +6,16 @@ namespace qz::test {
 
 namespace {
 
-// Appends `call` to the call log of the script; a call that ends in '(' takes the ASCII text of
-// `argument` and ')'.
-void LogCall(const char* call, const std::wstring& argument = std::wstring()) noexcept {
+// Appends `call`, and the ASCII text of `argument` in parentheses when there is one, to the log.
+void LogCall(const char* call, const std::wstring* argument = nullptr) {
     FakeWmiScript& script = FakeWmi();
-    if (!script.recordCalls) {
-        return;
-    }
-    std::string entry = call;
-    if (entry.back() == '(') {
-        for (const wchar_t c : argument) {
-            entry.push_back(static_cast<char>(c));
+    if (script.recordCalls) {
+        std::string entry = call;
+        if (argument != nullptr) {
+            entry += '(' + std::string(argument->begin(), argument->end()) + ')';
         }
-        entry += ')';
+        script.calls.push_back(std::move(entry));
     }
-    script.calls.push_back(std::move(entry));
 }
 
 }  // namespace
@@ -80,14 +75,14 @@ struct WMIClient::State {
 };
 
 WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new State) {
-    test::LogCall("WMIClient(", wmiNamespace);
+    test::LogCall("WMIClient", &wmiNamespace);
 }
 
 WMIClient::~WMIClient() { test::LogCall("~WMIClient"); }
 
 std::int32_t WMIClient::Query(const std::wstring& query) {
     auto& script = test::FakeWmi();
-    test::LogCall("Query(", query);
+    test::LogCall("Query", &query);
     m_state->queried = script.queryStatus >= 0;
     m_state->next = 0;
     return script.queryStatus;
@@ -105,7 +100,7 @@ bool WMIClient::GetNext() {
 }
 
 std::int32_t WMIClient::GetValue(const std::wstring& property, const char** value) {
-    test::LogCall("GetValue(", property);
+    test::LogCall("GetValue", &property);
     *value = nullptr;
     if (m_state->current == nullptr) {
         return -1;

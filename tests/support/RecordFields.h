@@ -10,76 +10,37 @@
 
 namespace qz::test {
 
-using shared::qzbios::QZBiosData;
-
-struct RecordField {
-    const char* name = nullptr;
-    const char* QZBiosData::*text = nullptr;     // null for a number field
-    std::int32_t QZBiosData::*number = nullptr;  // null for a text field
-};
-
-inline const std::vector<RecordField>& AllRecordFields() {
-    static const std::vector<RecordField> fields = {
-        {"RunPowMgmt", &QZBiosData::RunPowMgmt, nullptr},
-        {"IdlPowSvngs", &QZBiosData::IdlPowSvngs, nullptr},
-        {"PS2MsWakeup", &QZBiosData::PS2MsWakeup, nullptr},
-        {"SlpStBlnkRts", &QZBiosData::SlpStBlnkRts, nullptr},
-        {"SataPowMgmt", &QZBiosData::SataPowMgmt, nullptr},
-        {"Multiprocessor", &QZBiosData::Multiprocessor, nullptr},
-        {"Hyperthreading", &QZBiosData::Hyperthreading, nullptr},
-        {"IntgVideo", &QZBiosData::IntgVideo, nullptr},
-        {"TurboMode", &QZBiosData::TurboMode, nullptr},
-        {"VTX", &QZBiosData::VTX, nullptr},
-        {"MEMgmtMd", &QZBiosData::MEMgmtMd, nullptr},
-        {"BIOAPS", nullptr, &QZBiosData::BIOAPS},
-        {"POSTPS", nullptr, &QZBiosData::POSTPS},
-        {"RBIOSDGU", &QZBiosData::RBIOSDGU, nullptr},
-        {"FastBoot", &QZBiosData::FastBoot, nullptr},
-        {"USBSBoot", &QZBiosData::USBSBoot, nullptr},
-        {"NetPXEBoot", &QZBiosData::NetPXEBoot, nullptr},
-        {"LBO", &QZBiosData::LBO, nullptr},
-        {"UEFIBO", &QZBiosData::UEFIBO, nullptr},
-        {"BWBIOSSP", &QZBiosData::BWBIOSSP, nullptr},
-        {"EQZFIPD", &QZBiosData::EQZFIPD, nullptr},
-        {"BWSEP", &QZBiosData::BWSEP, nullptr},
-        {"VTD", &QZBiosData::VTD, nullptr},
-        {"FASTCHARGE", &QZBiosData::FASTCHARGE, nullptr},
-        {"DPTF", &QZBiosData::DPTF, nullptr},
-        {"VMS", nullptr, &QZBiosData::VMS},
-        {"BHM", &QZBiosData::BHM, nullptr},
-        {"LANWLANswitching", &QZBiosData::LANWLANswitching, nullptr},
-        {"LANWWANswitching", &QZBiosData::LANWWANswitching, nullptr},
-        {"S5MaxPowSav", &QZBiosData::S5MaxPowSav, nullptr},
-        {"MeFwVer", &QZBiosData::MeFwVer, nullptr},
-    };
-    return fields;
-}
+// TEXT(field) or NUMBER(field) for each field of QZBiosData, in declaration order.
+#define QZ_RECORD_FIELDS(TEXT, NUMBER)                                                            \
+    TEXT(RunPowMgmt)                                                                              \
+    TEXT(IdlPowSvngs) TEXT(PS2MsWakeup) TEXT(SlpStBlnkRts) TEXT(SataPowMgmt) TEXT(Multiprocessor) \
+        TEXT(Hyperthreading) TEXT(IntgVideo) TEXT(TurboMode) TEXT(VTX) TEXT(MEMgmtMd)             \
+            NUMBER(BIOAPS) NUMBER(POSTPS) TEXT(RBIOSDGU) TEXT(FastBoot) TEXT(USBSBoot)            \
+                TEXT(NetPXEBoot) TEXT(LBO) TEXT(UEFIBO) TEXT(BWBIOSSP) TEXT(EQZFIPD) TEXT(BWSEP)  \
+                    TEXT(VTD) TEXT(FASTCHARGE) TEXT(DPTF) NUMBER(VMS) TEXT(BHM)                   \
+                        TEXT(LANWLANswitching) TEXT(LANWWANswitching) TEXT(S5MaxPowSav)           \
+                            TEXT(MeFwVer)
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-// (name, value) pairs; numbers in decimal, a null text as "<null>".
-inline Fields RecordFields(const QZBiosData& record) {
+// (name, value) pairs: numbers in decimal, a null text as "<null>"; with `addresses`, each text
+// field's address instead of its text.
+inline Fields RecordFields(const shared::qzbios::QZBiosData& record, bool addresses = false) {
     Fields fields;
-    for (const RecordField& field : AllRecordFields()) {
-        if (field.text == nullptr) {
-            fields.emplace_back(field.name, std::to_string(record.*field.number));
-        } else {
-            const char* text = record.*field.text;
-            fields.emplace_back(field.name, text == nullptr ? "<null>" : text);
-        }
-    }
+    auto text = [&](const char* name, const char* p) {
+        fields.emplace_back(name, addresses ? std::to_string(reinterpret_cast<std::uintptr_t>(p))
+                                  : p == nullptr ? "<null>"
+                                                 : p);
+    };
+    auto number = [&](const char* name, std::int32_t n) {
+        fields.emplace_back(name, std::to_string(n));
+    };
+#define QZ_TEXT(field) text(#field, record.field);
+#define QZ_NUMBER(field) number(#field, record.field);
+    QZ_RECORD_FIELDS(QZ_TEXT, QZ_NUMBER)
+#undef QZ_TEXT
+#undef QZ_NUMBER
     return fields;
-}
-
-// The addresses held by the 28 text fields.
-inline std::vector<const char*> TextPointers(const QZBiosData& record) {
-    std::vector<const char*> pointers;
-    for (const RecordField& field : AllRecordFields()) {
-        if (field.text != nullptr) {
-            pointers.push_back(record.*field.text);
-        }
-    }
-    return pointers;
 }
 
 }  // namespace qz::test

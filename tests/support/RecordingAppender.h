@@ -10,31 +10,24 @@
 namespace qz::test {
 
 struct RecordCopy {
-    plog::Severity severity = plog::none;
+    plog::Severity severity;
     std::string function;
-    std::size_t line = 0;
+    std::size_t line;
     std::string file;
-    const void* object = nullptr;
+    const void* object;
     plog::util::nstring objectText;  // the object read as a component name, when not null
-    int instanceId = -1;
+    int instanceId;
     plog::util::nstring message;
 };
 
 class RecordingAppender : public plog::IAppender {
 public:
-    void write(const plog::Record& record) override {
-        RecordCopy copy;
-        copy.severity = record.getSeverity();
-        copy.function = record.getFunc();
-        copy.line = record.getLine();
-        copy.file = record.getFile();
-        copy.object = record.getObject();
-        if (copy.object != nullptr) {
-            copy.objectText = static_cast<const plog::util::nchar*>(copy.object);
-        }
-        copy.instanceId = record.getInstanceId();
-        copy.message = record.getMessage();
-        records.push_back(copy);
+    void write(const plog::Record& r) override {
+        const void* object = r.getObject();
+        records.push_back(
+            {r.getSeverity(), r.getFunc(), r.getLine(), r.getFile(), object,
+             object != nullptr ? static_cast<const plog::util::nchar*>(object) : PLOG_NSTR(""),
+             r.getInstanceId(), r.getMessage()});
     }
 
     std::vector<RecordCopy> records;
