@@ -25,15 +25,13 @@ void Check(bool holds, const char* what) {
     }
 }
 
-void WriteFile(const std::string& path, const std::string& content) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+// Writes `content` as the file `name` of the attribute, and returns it as the reader sees it: its
+// first 64 KiB, without one final newline.
+std::string Put(const char* name, std::string content) {
+    std::FILE* file = std::fopen((g_root + "/bios/attributes/Setting/" + name).c_str(), "wb");
     Check(file != nullptr && std::fwrite(content.data(), 1, content.size(), file) == content.size(),
           "cannot write a file of the tree");
     std::fclose(file);
-}
-
-// A file as the reader sees it: its first 64 KiB, without one final newline.
-std::string AsRead(std::string content) {
     content.resize(std::min<std::size_t>(content.size(), 65536));
     if (!content.empty() && content.back() == '\n') {
         content.pop_back();
@@ -56,31 +54,27 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const char* const kTypes[] = {"enumeration\n", "ordered-list", "integer", "string"};
     FuzzedDataProvider input(data, size);
-    const std::string dir = g_root + "/bios/attributes/Setting/";
-    const std::string type = input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange(0, 3)]
-                                                 : input.ConsumeRandomLengthString(16);
-    const std::string displayName = input.ConsumeRandomLengthString(64);
-    const std::string possible = input.ConsumeRandomLengthString(512);
-    const std::string current = input.ConsumeRemainingBytesAsString();
-    WriteFile(dir + "type", type);
-    WriteFile(dir + "display_name", displayName);
-    WriteFile(dir + "possible_values", possible);
-    WriteFile(dir + "current_value", current);
+    const std::string type =
+        Put("type", input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange(0, 3)]
+                                        : input.ConsumeRandomLengthString(16));
+    const std::string name = Put("display_name", input.ConsumeRandomLengthString(64));
+    Put("possible_values", input.ConsumeRandomLengthString(512));
+    const std::string current = Put("current_value", input.ConsumeRemainingBytesAsString());
 
     std::vector<qz::shared::wmi::CaptureRow> rows;
     std::vector<std::string> devices;
     Check(qz::shared::wmi::ReadFirmwareAttributes(g_root, rows, devices), "the reader failed");
     Check(devices == std::vector<std::string>{"bios"} && rows.size() == 1 && rows[0].value,
           "not exactly one row with a value");
-    Check(rows[0].name == (AsRead(displayName).empty() ? "Setting" : AsRead(displayName)), "name");
+    Check(rows[0].name == (name.empty() ? "Setting" : name), "name");
     const std::string& value = *rows[0].value;
-    if (AsRead(type) == "enumeration") {
+    if (type == "enumeration") {
         Check(value.find('*') != std::string::npos, "no option is marked");
-    } else if (AsRead(type) == "ordered-list") {
-        Check(value.find(';') == std::string::npos && value.size() == AsRead(current).size(),
+    } else if (type == "ordered-list") {
+        Check(value.find(';') == std::string::npos && value.size() == current.size(),
               "ordered list");
-    } else if (!AsRead(type).empty()) {
-        Check(value == AsRead(current), "value");
+    } else if (!type.empty()) {
+        Check(value == current, "value");
     }
     return 0;
 }

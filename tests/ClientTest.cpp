@@ -1,5 +1,6 @@
-// The stand-in WMI client of systems without WMI: capture files, the firmware-attributes reader,
-// and the query it answers.
+// The stand-in WMI client of systems without WMI: the firmware-attributes reader on trees that
+// cannot be committed, and the query it answers. Capture files and committed trees are tested
+// through qzbios-dump (CMakeLists.txt).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "CaptureFile.h"
 #include "SettingsSource.h"
 #include "WbemStatus.h"
 
@@ -29,93 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using Rows = std::vector<CaptureRow>;
 using Text = std::optional<std::string>;
-
-// The rows of `text`, or the error when it is refused (then the rows given must stay as they were).
-std::string Parse(const std::string& text, Rows& rows) {
-    std::string error;
-    const Rows before = rows;
-    if (!ParseCapture(text, rows, error)) {
-        EXPECT_EQ(rows, before) << "a refused capture changed the rows";
-        return error.empty() ? "refused without a reason" : error;
-    }
-    return "";
-}
-
-TEST(ParseCapture, ReadsStringMembersNameAndValueOfEachObject) {
-    const std::pair<std::string, Rows> cases[] = {
-        {"\xEF\xBB\xBF[\r\n {\r\n  \"Name\":  \"Fast Boot\",\r\n  \"Value\":  "
-         "\"*Disable,Enable\"\r\n"
-         " },\r\n {\"Value\": \"x\", \"Name\": \"Second\", \"PSComputerName\": null}\r\n]\r\n",
-         {{Text("Fast Boot"), Text("*Disable,Enable")}, {Text("Second"), Text("x")}}},
-        {R"({"Name": "Only", "Value": "*On"})", {{Text("Only"), Text("*On")}}},
-        {"[]", {}},
-        {R"([{"Name": null, "Value": 5}, {"Name": "n", "Value": {"x": [1]}}, {"Name": ["a"]},)"
-         R"( {"name": "lower", "Value": "1", "Value": true}])",
-         {{Text(), Text()}, {Text("n"), Text()}, {Text(), Text()}, {Text(), Text()}}},
-        {R"([{"Name": "B\u00fcro \"3\"", "Value": "a\u0000b"}])",
-         {{Text("B\xc3\xbcro \"3\""), Text(std::string("a\0b", 3))}}},
-        {std::string("\xFF\xFE{\0\"\0N\0a\0m\0e\0\"\0:\0\"\0\xE9\0\"\0}\0", 26),
-         {{Text("\xC3\xA9"), Text()}}},
-        {std::string("\xFE\xFF\0{\0\"\0N\0a\0m\0e\0\"\0:\0\"\0\xE9\0\"\0}", 26),
-         {{Text("\xC3\xA9"), Text()}}},
-        // 32 levels of nesting: the array, the object and 30 in a member.
-        {"[{\"Value\": " + std::string(30, '[') + std::string(30, ']') + "}]", {{Text(), Text()}}},
-    };
-    for (const auto& [text, expected] : cases) {
-        Rows rows;
-        EXPECT_EQ(Parse(text, rows), "") << text;
-        EXPECT_EQ(rows, expected) << text;
-    }
-}
-
-TEST(ParseCapture, SaysWhatIsWrongWithWhatIsNotACapture) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "not valid JSON at byte 1: "},
-        {"[{\"Name\": \"A\"", "not valid JSON"},
-        {"\"just text\"", "expected an array of objects or one object, found a single value"},
-        {"[1]", "element 1 is not an object"},
-        {"[{}, [ ]]", "element 2 is not an object"},
-        {"[{\"Name\": \"\xff\"}]", "not valid JSON"},
-        {"[{\"Value\": " + std::string(31, '[') + std::string(31, ']') + "}]",
-         "nested deeper than 32 levels"},
-        {"[{\"Name\": \"A\"}] trailing", "not valid JSON"},
-        {std::string("\xFF\xFE[\0]", 5), "UTF-16 text with an odd number of bytes"},
-    };
-    for (const auto& [text, expected] : cases) {
-        Rows rows{{Text("untouched"), Text()}};
-        EXPECT_EQ(Parse(text, rows).find(expected), 0u) << text << " -> " << Parse(text, rows);
-    }
-}
-
-TEST(CaptureFile, LoadsUpTo16MiBWritesWhatItLoadsAndNamesWhatIsWrong) {
-    const std::string dir = ::testing::TempDir() + "qzbios-captures-" + std::to_string(getpid());
-    fs::create_directories(dir);
-    Rows rows;
-    std::string error;
-    const Rows written = {{Text("A"), Text()}, {Text(), Text("v")}, {Text("\xff"), Text("")}};
-    ASSERT_TRUE(WriteCaptureFile(dir + "/rows.json", written, error)) << error;
-    ASSERT_TRUE(LoadCaptureFile(dir + "/rows.json", rows, error)) << error;
-    EXPECT_EQ(rows,
-              (Rows{{Text("A"), Text()}, {Text(), Text("v")}, {Text("\xEF\xBF\xBD"), Text("")}}));
-
-    std::ofstream(dir + "/largest.json") << '[' << std::string((16 << 20) - 2, ' ') << ']';
-    std::ofstream(dir + "/too-large.json") << '[' << std::string((16 << 20) - 1, ' ') << ']';
-    std::ofstream(dir + "/empty.json").close();
-    EXPECT_TRUE(LoadCaptureFile(dir + "/largest.json", rows, error)) << error;
-    const std::pair<std::string, std::string> failures[] = {
-        {dir + "/too-large.json", "larger than the 16 MiB a capture may have"},
-        {dir + "/empty.json", "the file is empty"},
-        {dir + "/missing.json", "No such file or directory"},
-        {dir, "Is a directory"},
-    };
-    for (const auto& [path, expected] : failures) {
-        EXPECT_FALSE(LoadCaptureFile(path, rows, error));
-        EXPECT_EQ(error, expected) << path;
-    }
-    EXPECT_FALSE(WriteCaptureFile(dir + "/none/rows.json", rows, error));
-    EXPECT_EQ(error, "No such file or directory");
-    fs::remove_all(dir);
-}
 
 // A tree of one device, "dev", built in a temporary folder.
 class FirmwareTree : public ::testing::Test {
@@ -201,22 +114,6 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
     setenv("QZ_WMI_CAPTURE", QZBIOS_BAD_CAPTURE, 1);
     EXPECT_EQ(client.Query(query), kWbemFailed);
     EXPECT_FALSE(client.GetNext());
-}
-
-TEST(FindSettingsSource, ACaptureWinsOverTheFirmwareTree) {
-    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", "", 1);
-    EXPECT_EQ(FirmwareAttributesRoot(), "/sys/class/firmware-attributes");
-    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", QZBIOS_FIRMWARE_FIXTURE, 1);
-    setenv("QZ_WMI_CAPTURE", "/some/capture.json", 1);
-    SettingsSource source = FindSettingsSource();
-    EXPECT_EQ(source.kind, SettingsSource::Kind::kCapture);
-    EXPECT_EQ(source.path, "/some/capture.json");
-    unsetenv("QZ_WMI_CAPTURE");
-    source = FindSettingsSource();
-    EXPECT_EQ(source.kind, SettingsSource::Kind::kFirmwareAttributes);
-    EXPECT_EQ(source.devices, (std::vector<std::string>{"aux-firmware", "platform-bios"}));
-    setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", "/nonexistent", 1);
-    EXPECT_EQ(FindSettingsSource().kind, SettingsSource::Kind::kNone);
 }
 
 }  // namespace

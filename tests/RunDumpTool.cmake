@@ -1,9 +1,10 @@
 # Runs qzbios-dump once and checks its exit code and what it wrote; a refusal (exit code 2) must
 # be exactly one line on stderr.
 #   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex]
-#         [-DGENERATE=kind -DINPUT=path] -P RunDumpTool.cmake
+#         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] -P RunDumpTool.cmake
 # GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
-# levels), or "sparse" (a file that claims 5 GiB and holds none of it).
+# levels), or "sparse" (a file that claims 5 GiB and holds none of it). EXPECT requires the file the
+# tool wrote to OUTPUT to be that file, byte for byte.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
 # identical.
@@ -43,6 +44,13 @@ execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out
                 ERROR_VARIABLE err)
 if(NOT rc STREQUAL CODE)
     message(FATAL_ERROR "exit code ${rc}, expected ${CODE}\nstdout: ${out}\nstderr: ${err}")
+endif()
+if(EXPECT)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECT}
+                    RESULT_VARIABLE differs)
+    if(differs)
+        message(FATAL_ERROR "${OUTPUT} differs from ${EXPECT}")
+    endif()
 endif()
 if(INPUT)
     file(REMOVE ${INPUT})
