@@ -11,15 +11,15 @@
 namespace qz::test {
 
 // TEXT(field) or NUMBER(field) for each field of QZBiosData, in declaration order.
-#define QZ_RECORD_FIELDS(TEXT, NUMBER)                                                            \
-    TEXT(RunPowMgmt)                                                                              \
-    TEXT(IdlPowSvngs) TEXT(PS2MsWakeup) TEXT(SlpStBlnkRts) TEXT(SataPowMgmt) TEXT(Multiprocessor) \
-        TEXT(Hyperthreading) TEXT(IntgVideo) TEXT(TurboMode) TEXT(VTX) TEXT(MEMgmtMd)             \
-            NUMBER(BIOAPS) NUMBER(POSTPS) TEXT(RBIOSDGU) TEXT(FastBoot) TEXT(USBSBoot)            \
-                TEXT(NetPXEBoot) TEXT(LBO) TEXT(UEFIBO) TEXT(BWBIOSSP) TEXT(EQZFIPD) TEXT(BWSEP)  \
-                    TEXT(VTD) TEXT(FASTCHARGE) TEXT(DPTF) NUMBER(VMS) TEXT(BHM)                   \
-                        TEXT(LANWLANswitching) TEXT(LANWWANswitching) TEXT(S5MaxPowSav)           \
-                            TEXT(MeFwVer)
+// clang-format off
+#define QZ_RECORD_FIELDS(TEXT, NUMBER)                                                          \
+    TEXT(RunPowMgmt) TEXT(IdlPowSvngs) TEXT(PS2MsWakeup) TEXT(SlpStBlnkRts) TEXT(SataPowMgmt) \
+    TEXT(Multiprocessor) TEXT(Hyperthreading) TEXT(IntgVideo) TEXT(TurboMode) TEXT(VTX)       \
+    TEXT(MEMgmtMd) NUMBER(BIOAPS) NUMBER(POSTPS) TEXT(RBIOSDGU) TEXT(FastBoot) TEXT(USBSBoot) \
+    TEXT(NetPXEBoot) TEXT(LBO) TEXT(UEFIBO) TEXT(BWBIOSSP) TEXT(EQZFIPD) TEXT(BWSEP) TEXT(VTD) \
+    TEXT(FASTCHARGE) TEXT(DPTF) NUMBER(VMS) TEXT(BHM) TEXT(LANWLANswitching)                  \
+    TEXT(LANWWANswitching) TEXT(S5MaxPowSav) TEXT(MeFwVer)
+// clang-format on
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
