@@ -122,7 +122,7 @@ std::string_view TrimEnd(std::string_view text) {
 
 // The options joined by ',' with the current one marked by '*'. A current value that is not among
 // them is added, marked, at the end, so that the current setting is never lost.
-std::string EnumerationValue(const std::string& current, std::vector<std::string> options) {
+std::string EnumerationValue(const std::string& current, const std::vector<std::string>& options) {
     bool marked = false;
     std::string joined;
     for (const std::string& option : options) {
@@ -187,7 +187,7 @@ CaptureRow ReadAttribute(int dir, const std::string& name) {
         SplitInlineOptions(*current, options);
     }
     const bool enumeration = type ? possible.has_value() : !options.empty();
-    row.value = enumeration ? EnumerationValue(*current, std::move(options)) : std::move(*current);
+    row.value = enumeration ? EnumerationValue(*current, options) : std::move(*current);
     return row;
 }
 
