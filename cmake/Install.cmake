@@ -1,7 +1,9 @@
-# What `cmake --install` puts where, and the Debian package cpack makes of it.
+# What `cmake --install` puts where; debian/ splits it into Debian's packages.
 include(CMakePackageConfigHelpers)
 
-# Installed, the library finds the WMI client beside itself and the tool finds both in ../lib.
+# Installed, the library finds the WMI client beside itself and the tool finds both in ../lib, in
+# any prefix. Distribution packages, whose libraries are on the loader's path, set
+# CMAKE_SKIP_INSTALL_RPATH.
 if(NOT WIN32)
     set_target_properties(qz-shared-qzbios qz-shared-wmi-client PROPERTIES
                           INSTALL_RPATH "$ORIGIN")
@@ -30,20 +32,5 @@ install(FILES ${PROJECT_BINARY_DIR}/qzbiosConfig.cmake
               ${PROJECT_BINARY_DIR}/qzbiosConfigVersion.cmake
         DESTINATION ${_config_dir})
 
-# Relative to the .pc file, so that the installed tree may be moved (a staging prefix, a package).
-file(RELATIVE_PATH _prefix_from_pc ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qzbios.pc.in ${PROJECT_BINARY_DIR}/qzbios.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qzbios.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-
-# One Debian package: the library, its WMI client, the tool, the header and the CMake and
-# pkg-config files. The header includes plog's, so the package needs plog's development package.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME qzbios)
-set(CPACK_PACKAGE_VENDOR "qzbios developers")
-set(CPACK_PACKAGE_CONTACT "qzbios developers <qzbios@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libplog-dev (>= 1.1.10)")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-include(CPack)

@@ -22,7 +22,8 @@ for arg in "$@"; do
 done
 
 packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format libclang-rt-14-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3)
+  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3
+  dpkg-dev debhelper lintian help2man)
 if [ "$want_windows" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The installed package as a host sees it: builds examples/host, an out-of-tree project, against an
 # installed qzbios with find_package, and runs it.
-#   consumer-test.sh [linux]  the release preset, packaged with cpack; the Debian package is unpacked
-#                             into a throw-away root (not into the machine, so that the test can run
-#                             anywhere and leaves nothing behind)
+#   consumer-test.sh [linux]  the Debian packages (scripts/deb.sh): the -dev package and the two
+#                             runtime packages are unpacked into a throw-away root (not into the
+#                             machine, so that the test can run anywhere and leaves nothing behind)
 #   consumer-test.sh windows  the mingw preset (already built), installed into a staging prefix; the
 #                             host is cross-built and run under Wine, with only that prefix's DLLs
 set -euo pipefail
@@ -11,22 +11,26 @@ cd "$(dirname "$0")/.."
 
 case "${1:-linux}" in
 linux)
-  cmake --preset release
-  cmake --build --preset release
-  (cd build/release && cpack -G DEB >/dev/null)
-  deb=$(ls build/release/qzbios_*_amd64.deb)
+  bash scripts/deb.sh >/dev/null
+  arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   root=build/consumer/root
   rm -rf build/consumer
   mkdir -p "$root"
-  dpkg-deb -x "$deb" "$root"
+  for package in libqz-shared-qzbios1 libqz-shared-wmi-client1 libqzbios-dev; do
+    dpkg-deb -x build/deb/"$package"_*.deb "$root"
+  done
   cmake -S examples/host -B build/consumer/host -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr"
   cmake --build build/consumer/host
-  out=$(QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$root/usr/lib" \
+  out=$(QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$root/usr/lib/$arch" \
     build/consumer/host/qzbios-host)
   echo "$out"
   grep -q '^VMS=64$' <<<"$out" && grep -q '^MeFwVer=16.1.30.2307$' <<<"$out"
-  PKG_CONFIG_PATH="$PWD/$root/usr/lib/pkgconfig" pkg-config --exists --print-errors qzbios
-  echo "consumer: $(basename "$deb") found, linked and ran"
+  libs=$(PKG_CONFIG_PATH="$PWD/$root/usr/lib/$arch/pkgconfig" pkg-config --libs qzbios | xargs)
+  if [ "$libs" != "-lqz-shared-qzbios" ]; then
+    echo "consumer: pkg-config --libs qzbios gives '$libs', not -lqz-shared-qzbios" >&2
+    exit 1
+  fi
+  echo "consumer: the -dev and runtime packages were found, linked and ran"
   ;;
 windows)
   stage=$PWD/build/consumer-windows/stage

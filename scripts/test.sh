@@ -63,7 +63,7 @@ echo "== benchmarks, one short run (build/bench/report.md)"
 bash scripts/bench.sh --quick >/dev/null
 tidy bench bench/*.cpp
 
-echo "== the Debian package, and a host project that finds it with find_package"
+echo "== the Debian packages (dpkg-buildpackage, lintian), and a host project built against them"
 bash scripts/consumer-test.sh linux
 
 echo "== Windows build (MinGW-w64) and tests under Wine"
