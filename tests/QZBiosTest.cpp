@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "bios/QZBiosImpl.h"
-#include "bios/QZBiosUtils.h"
 #include "bios/StringToInt.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
@@ -26,8 +25,8 @@ using test::RecordFields;
 static_assert(std::is_standard_layout_v<QZBiosData> && std::is_trivially_copyable_v<QZBiosData>);
 static_assert(sizeof(QZBios) == sizeof(void*) && !std::is_copy_constructible_v<QZBios>);
 static_assert(offsetof(QZBiosData, POSTPS) == 11 * sizeof(void*) + 4);
-static_assert(offsetof(QZBiosData, VMS) == 24 * sizeof(void*) &&
-              sizeof(QZBiosData) == 30 * sizeof(void*));
+static_assert(offsetof(QZBiosData, VMS) == 24 * sizeof(void*));
+static_assert(sizeof(QZBiosData) == 30 * sizeof(void*));
 
 struct IntCase {
     const char* name;
@@ -54,7 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, StringToIntTest,
                              {"OneTooLarge", "2147483648", 0},
                              {"Smallest", "-2147483648", -2147483647 - 1},
                              {"OneTooSmall", "-2147483649", 0},
-                             {"SignAlone", "-", 0},
                              {"Hex", "0x1F", 0},
                          }),
                          [](const auto& c) { return std::string(c.param.name); });
@@ -69,26 +67,7 @@ QZBiosImpl WithSnapshot(const std::string& value) {
     return impl;
 }
 
-TEST(QZBiosImpl, EachFieldShowsItsOwnKey) {
-    QZBiosImpl impl = WithSnapshot("");
-    for (auto& [key, value] : impl.snapshots[0]) {
-        value = key;
-    }
-    impl.snapshots[0]["BIOAPS"] = "12";
-    impl.snapshots[0]["POSTPS"] = "-13";
-    impl.snapshots[0]["VMS"] = " 26 MB";
-    std::uint64_t count = 9;
-    const QZBiosData* records = impl.GetQZBiosData(count);
-    ASSERT_EQ(count, 1u);
-    for (const auto& [name, value] : RecordFields(records[0])) {
-        EXPECT_EQ(value, name == "BIOAPS"   ? "12"
-                         : name == "POSTPS" ? "-13"
-                         : name == "VMS"    ? "26"
-                                            : name);
-    }
-}
-
-TEST(QZBiosImpl, NetPxeBootAloneShowsNaForAnEmptyValue) {
+TEST(QZBiosImpl, EmptyValuesGiveEmptyTextsAndNaForNetPxeBootAlone) {
     QZBiosImpl empty = WithSnapshot("");
     std::uint64_t count = 0;
     const QZBiosData record = empty.GetQZBiosData(count)[0];
@@ -96,22 +75,18 @@ TEST(QZBiosImpl, NetPxeBootAloneShowsNaForAnEmptyValue) {
         const bool number = name == "BIOAPS" || name == "POSTPS" || name == "VMS";
         EXPECT_EQ(value, name == "NetPXEBoot" ? "NA" : number ? "0" : "") << name;
     }
+    EXPECT_EQ(record.FastBoot, empty.snapshots[0].at("FastBoot").c_str());  // the value's own text
     QZBiosImpl literal = WithSnapshot("NA");
-    const QZBiosData own = literal.GetQZBiosData(count)[0];
-    EXPECT_EQ(own.NetPXEBoot, literal.snapshots[0].at("NetPXEBoot").c_str());
-    EXPECT_EQ(record.FastBoot, empty.snapshots[0].at("FastBoot").c_str());
-}
-
-TEST(QZBiosImpl, NoSnapshotGivesNullAndZero) {
-    QZBiosImpl impl;
-    std::uint64_t count = 7;
-    EXPECT_EQ(impl.GetQZBiosData(count), nullptr);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(literal.GetQZBiosData(count)[0].NetPXEBoot,
+              literal.snapshots[0]["NetPXEBoot"].c_str());
 }
 
 TEST(QZBiosImpl, ASnapshotWithoutAKeyThrowsAfterTheRecordsBeforeIt) {
-    QZBiosImpl impl = WithSnapshot("1");
-    std::uint64_t count = 0;
+    QZBiosImpl impl;
+    std::uint64_t count = 7;
+    EXPECT_EQ(impl.GetQZBiosData(count), nullptr);  // no snapshot, no record
+    EXPECT_EQ(count, 0u);
+    impl = WithSnapshot("1");
     impl.GetQZBiosData(count);
     impl.snapshots.push_back(impl.snapshots[0]);
     impl.snapshots.back().erase("VMS");
@@ -128,7 +103,6 @@ TEST(QZBios, EveryCallAppendsARecordPointingAtTheSameTexts) {
     std::uint64_t count = 0;
     const QZBiosData first = bios.GetQZBiosData(count)[0];
     ASSERT_EQ(count, 1u);
-    EXPECT_STREQ(first.UEFIBO, "Windows Boot Manager|USB:|NETWORK IPV4");
     const test::Fields texts = RecordFields(first);
     for (std::uint64_t k = 2; k <= 40; ++k) {
         const QZBiosData* records = bios.GetQZBiosData(count);
@@ -138,44 +112,35 @@ TEST(QZBios, EveryCallAppendsARecordPointingAtTheSameTexts) {
         }
     }
     EXPECT_EQ(RecordFields(first), texts);  // texts of the first call survive the list's growth
-}
-
-TEST(QZBios, TheConstructorLetsASnapshotFailureThrough) {
-    FakeWmi() = {};
     FakeWmi().rows = {{"Video Memory Size", "*64"}};
-    EXPECT_THROW(QZBios(), std::out_of_range);
+    EXPECT_THROW(QZBios(), std::out_of_range);  // the constructor lets a failure through
 }
 
 // Four threads at once, each with objects of its own, and the name map shared by all: the results
 // are those of a single thread. Under ThreadSanitizer this also shows the absence of data races.
 TEST(Threads, DistinctObjectsAndTheNameMapGiveWhatOneThreadGets) {
-    test::FakeWmi() = {};
-    test::FakeWmi().rows = test::FullSettings();
-    test::FakeWmi().recordCalls = false;  // every thread's client reads the script
+    FakeWmi() = {};
+    FakeWmi().rows = test::FullSettings();
+    FakeWmi().recordCalls = false;  // every thread's client reads the script
     std::uint64_t count = 0;
-    const test::Fields reference = test::RecordFields(*QZBios().GetQZBiosData(count));
-
-    std::atomic<bool> go{false};
+    const test::Fields reference = RecordFields(*QZBios().GetQZBiosData(count));
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     threads.reserve(4);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
-            while (!go.load()) {
-                std::this_thread::yield();
-            }
             for (int round = 0; round < 20; ++round) {
                 QZBios bios;
                 std::uint64_t n = 0;
                 bios.GetQZBiosData(n);
-                const QZBiosData* records = bios.GetQZBiosData(n);
-                const bool same = n == 2 && test::RecordFields(records[1]) == reference;
-                const std::string name = QZBiosUtils::MapOfBiosAttribute("VTD");
-                wrong += same && name == "Virtualization Technology for Directed I/O (VTd)" ? 0 : 1;
+                const bool same = RecordFields(bios.GetQZBiosData(n)[1]) == reference && n == 2;
+                wrong += same && QZBiosUtils::MapOfBiosAttribute("VTD") ==
+                                     "Virtualization Technology for Directed I/O (VTd)"
+                             ? 0
+                             : 1;
             }
         });
     }
-    go = true;
     for (std::thread& thread : threads) {
         thread.join();
     }

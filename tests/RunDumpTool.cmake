@@ -4,7 +4,7 @@
 #         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] -P RunDumpTool.cmake
 # GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
 # levels), or "sparse" (a file that claims 5 GiB and holds none of it). EXPECT requires the file the
-# tool wrote to OUTPUT to be that file, byte for byte.
+# tool wrote to OUTPUT to be that file, byte for byte, and STDOUT_FILE its standard output.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
 # identical.
@@ -44,6 +44,12 @@ execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out
                 ERROR_VARIABLE err)
 if(NOT rc STREQUAL CODE)
     message(FATAL_ERROR "exit code ${rc}, expected ${CODE}\nstdout: ${out}\nstderr: ${err}")
+endif()
+if(STDOUT_FILE)
+    file(READ ${STDOUT_FILE} expected)
+    if(NOT out STREQUAL expected)
+        message(FATAL_ERROR "stdout differs from ${STDOUT_FILE}:\n${out}")
+    endif()
 endif()
 if(EXPECT)
     execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECT}

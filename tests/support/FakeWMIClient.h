@@ -27,8 +27,8 @@ struct FakeWmiScript {
 // The script every WMIClient of the process follows. Reset it at the start of a test.
 FakeWmiScript& FakeWmi();
 
-// The rows of a machine that publishes all 31 settings the library reads, each with a distinct
-// marked value, plus a few that it does not read.
+// The rows of examples/captures/sample.json: a machine that publishes the 31 settings the library
+// reads, in its order, then a few that it does not read.
 std::vector<FakeRow> FullSettings();
 
 }  // namespace qz::test
