@@ -3,19 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include "logger/ModuleFileName.h"
 #include "qzbios/QZBios.h"
 #include "support/RecordingAppender.h"
 
 namespace {
 
+std::size_t g_errorLine = 0;
+
 void LogOneOfEach() {
     PLOG_FATAL << "fatal";
-    PLOG_ERROR << "error";
+    g_errorLine = __LINE__ + 1;
+    PLOG_ERROR << "error " << 42;
     PLOG_WARNING << "warning";
     PLOG_VERBOSE << "verbose";
 }
 
-TEST(LoggerBridge, FirstCallFixesSeverityAndTargetLaterCallsAddCopies) {
+TEST(LoggerBridge, FirstCallFixesSeverityAndTargetAndEachCallAddsACopy) {
     ASSERT_EQ(plog::get<0>(), nullptr);
     LogOneOfEach();  // not installed: nothing happens
 
@@ -23,11 +27,17 @@ TEST(LoggerBridge, FirstCallFixesSeverityAndTargetLaterCallsAddCopies) {
     qzSharedInitializeLogger(plog::error, &first);
     LogOneOfEach();
     ASSERT_EQ(first.records.size(), 2u);
+    const qz::test::RecordCopy& error = first.records[1];
     EXPECT_EQ(first.records[0].severity, plog::fatal);
-    EXPECT_EQ(first.records[1].severity, plog::error);
-    EXPECT_EQ(first.records[1].message, PLOG_NSTR("error"));
-    EXPECT_EQ(first.records[1].file, first.records[1].function);
-    EXPECT_EQ(first.records[1].objectText.rfind(PLOG_NSTR("qzbios_logger_bridge_test"), 0), 0u);
+    EXPECT_EQ(error.severity, plog::error);
+    EXPECT_EQ(error.message, PLOG_NSTR("error 42"));
+    EXPECT_NE(error.function.find("LogOneOfEach"), std::string::npos);
+    EXPECT_EQ(error.line, g_errorLine);
+    EXPECT_EQ(error.file, error.function);  // the function name, not the source file
+    EXPECT_EQ(error.instanceId, 0);
+    // The component name: the file name of the module holding the library's code, this test.
+    EXPECT_EQ(error.objectText.rfind(PLOG_NSTR("qzbios_logger_bridge_test"), 0), 0u);
+    EXPECT_EQ(first.records[0].object, error.object);  // one name, owned by the library
 
     // Later calls with another severity and target only add one more copy for the first.
     qz::test::RecordingAppender second;
@@ -39,6 +49,19 @@ TEST(LoggerBridge, FirstCallFixesSeverityAndTargetLaterCallsAddCopies) {
     ASSERT_EQ(first.records.size(), 6u);
     EXPECT_EQ(first.records[2].severity, plog::fatal);
     EXPECT_EQ(first.records[3].severity, plog::error);
+}
+
+TEST(ModuleFileName, IsTheTextAfterTheLastSeparator) {
+    const std::pair<plog::util::nstring, plog::util::nstring> cases[] = {
+        {PLOG_NSTR("C:\\Agent\\qz-shared-qzbios.dll"), PLOG_NSTR("qz-shared-qzbios.dll")},
+        {PLOG_NSTR("\\\\server\\share\\x.dll"), PLOG_NSTR("x.dll")},
+        {PLOG_NSTR("qz-shared-qzbios.dll"), PLOG_NSTR("")},
+        {PLOG_NSTR("C:\\dir\\"), PLOG_NSTR("")},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(qz::shared::common::logger::FileNameAfterLastSeparator(path, PLOG_NSTR('\\')),
+                  expected);
+    }
 }
 
 }  // namespace
