@@ -3,7 +3,8 @@
 #   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex]
 #         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] -P RunDumpTool.cmake
 # GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
-# levels), or "sparse" (a file that claims 5 GiB and holds none of it). EXPECT requires the file the
+# levels), "sparse" (a file that claims 5 GiB and holds none of it) or "sparse-16MiB" (the largest
+# file a capture may be, all NUL bytes). EXPECT requires the file the
 # tool wrote to OUTPUT to be that file, byte for byte, and STDOUT_FILE its standard output.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
@@ -24,9 +25,13 @@ if(ROUND_TRIP)
     return()
 endif()
 
-if(GENERATE STREQUAL "sparse")
+if(GENERATE MATCHES "^sparse")
     file(REMOVE ${INPUT})
-    execute_process(COMMAND truncate -s 5G ${INPUT} RESULT_VARIABLE made)
+    set(size 5G)
+    if(GENERATE STREQUAL "sparse-16MiB")
+        set(size 16M)
+    endif()
+    execute_process(COMMAND truncate -s ${size} ${INPUT} RESULT_VARIABLE made)
     if(NOT made EQUAL 0)
         message(FATAL_ERROR "cannot create the sparse file ${INPUT}")
     endif()
