@@ -120,8 +120,9 @@ std::string_view TrimEnd(std::string_view text) {
     return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
 }
 
-// The options joined by ',' with the current one marked by '*'. A current value that is not among
-// them is added, marked, at the end, so that the current setting is never lost.
+// The options joined by ',' with the current one marked by '*', each without trailing blanks, tabs
+// or carriage returns. A current value that is not among them is added, marked, at the end, so that
+// the current setting is never lost.
 std::string EnumerationValue(const std::string& current, const std::vector<std::string>& options) {
     bool marked = false;
     std::string joined;
@@ -133,11 +134,11 @@ std::string EnumerationValue(const std::string& current, const std::vector<std::
             joined += '*';
             marked = true;
         }
-        joined += option;
+        joined += TrimEnd(option);
     }
     if (!marked) {
         joined += joined.empty() ? "*" : ",*";
-        joined += current;
+        joined += TrimEnd(current);
     }
     return joined;
 }
