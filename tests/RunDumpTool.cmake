@@ -1,27 +1,35 @@
 # Runs qzbios-dump once and checks its exit code and what it wrote; a refusal (exit code 2) must
 # be exactly one line on stderr.
 #   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex]
-#         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] -P RunDumpTool.cmake
+#         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] [-DSTDOUT_FILE=file]
+#         -P RunDumpTool.cmake
 # GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
 # levels), "sparse" (a file that claims 5 GiB and holds none of it) or "sparse-16MiB" (the largest
-# file a capture may be, all NUL bytes). EXPECT requires the file the
-# tool wrote to OUTPUT to be that file, byte for byte, and STDOUT_FILE its standard output.
+# file a capture may be, all NUL bytes). EXPECT requires the file the tool wrote to OUTPUT to be
+# that file, byte for byte, and STDOUT_FILE its standard output.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
 # identical.
+
+# Fails unless `file` holds the same bytes as `expected`.
+function(require_same_file file expected)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${file} ${expected}
+                    RESULT_VARIABLE differs)
+    if(differs)
+        message(FATAL_ERROR "${file} differs from ${expected}")
+    endif()
+endfunction()
+
 if(ROUND_TRIP)
-    set(capture ${WORK})
     set(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR} ${ROUND_TRIP})
-    execute_process(COMMAND ${TOOL} record ${capture} RESULT_VARIABLE rc)
+    execute_process(COMMAND ${TOOL} record ${WORK} RESULT_VARIABLE rc)
     execute_process(COMMAND ${TOOL} --format json OUTPUT_VARIABLE live)
     unset(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR})
-    execute_process(COMMAND ${TOOL} --capture ${capture} --format json OUTPUT_VARIABLE replayed)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${capture} ${EXPECTED}
-                    RESULT_VARIABLE differs)
-    if(NOT rc EQUAL 0 OR differs OR NOT live STREQUAL replayed)
-        message(FATAL_ERROR "record exit ${rc}, ${capture} differs from ${EXPECTED}: ${differs}; "
-                            "live:\n${live}\nreplayed:\n${replayed}")
+    execute_process(COMMAND ${TOOL} --capture ${WORK} --format json OUTPUT_VARIABLE replayed)
+    if(NOT rc EQUAL 0 OR NOT live STREQUAL replayed)
+        message(FATAL_ERROR "record exit ${rc}; live:\n${live}\nreplayed:\n${replayed}")
     endif()
+    require_same_file(${WORK} ${EXPECTED})
     return()
 endif()
 
@@ -57,11 +65,7 @@ if(STDOUT_FILE)
     endif()
 endif()
 if(EXPECT)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECT}
-                    RESULT_VARIABLE differs)
-    if(differs)
-        message(FATAL_ERROR "${OUTPUT} differs from ${EXPECT}")
-    endif()
+    require_same_file(${OUTPUT} ${EXPECT})
 endif()
 if(INPUT)
     file(REMOVE ${INPUT})
