@@ -20,11 +20,7 @@ inline std::vector<test::FakeRow> PublishedSettings(std::size_t count) {
     return rows;
 }
 
-// Makes every WMIClient of the process serve `count` settings, and record no calls.
-inline void PublishSettings(std::size_t count) {
-    test::FakeWmi() = test::FakeWmiScript();
-    test::FakeWmi().rows = PublishedSettings(count);
-    test::FakeWmi().recordCalls = false;
-}
+// Makes every WMIClient of the process serve `count` settings.
+inline void PublishSettings(std::size_t count) { test::FakeRows() = PublishedSettings(count); }
 
 }  // namespace qz::bench

@@ -31,10 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {"MeFwVer", 32},  {"RBIOSDGU", 64},     {"BHM", 128},         {"LBO", 1024},
         {"UEFIBO", 1024}, {"BIOAPS", SIZE_MAX}, {"POSTPS", SIZE_MAX}, {"VMS", SIZE_MAX}};
     FuzzedDataProvider input(data, size);
-    qz::test::FakeWmi() = {};
-    qz::test::FakeWmi().recordCalls = false;
+    qz::test::FakeRows() = {};
     bool mayFail = false;  // a Video Memory Size value holds a marked option of three bytes
-    while (input.remaining_bytes() > 0 && qz::test::FakeWmi().rows.size() < 200) {
+    while (input.remaining_bytes() > 0 && qz::test::FakeRows().size() < 200) {
         const auto kind = input.ConsumeIntegral<std::uint8_t>();
         qz::test::FakeRow row;
         if ((kind & 3) != 0) {
@@ -51,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     mayFail || (row.name == "Video Memory Size" && raw.find(',', at + 1) == at + 4);
             }
         }
-        qz::test::FakeWmi().rows.push_back(std::move(row));
+        qz::test::FakeRows().push_back(std::move(row));
     }
     qz::shared::qzbios::QZBiosImpl impl;
     try {

@@ -2,11 +2,13 @@
 # be exactly one line on stderr.
 #   cmake -DTOOL=... -DARGS="a|b" -DCODE=2 [-DSTDERR=regex] [-DSTDOUT=regex]
 #         [-DGENERATE=kind -DINPUT=path] [-DEXPECT=file -DOUTPUT=path] [-DSTDOUT_FILE=file]
+#         [-DMEMBER=text]
 #         -P RunDumpTool.cmake
-# GENERATE first writes a hostile capture to INPUT: "nested-arrays" or "nested-objects" (100,000
-# levels), "sparse" (a file that claims 5 GiB and holds none of it) or "sparse-16MiB" (the largest
-# file a capture may be, all NUL bytes). EXPECT requires the file the tool wrote to OUTPUT to be
-# that file, byte for byte, and STDOUT_FILE its standard output.
+# GENERATE first writes a capture to INPUT: "setting" (one row, -DSETTING=name -DVALUE=raw), or a
+# hostile one: "nested-arrays" or "nested-objects" (100,000 levels), "sparse" (a file that claims
+# 5 GiB and holds none of it) or "sparse-16MiB" (the largest file a capture may be, all NUL bytes).
+# EXPECT requires the file the tool wrote to OUTPUT to be that file, byte for byte, STDOUT_FILE its
+# standard output, and MEMBER that standard output to hold that text.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
 # identical.
@@ -43,6 +45,8 @@ if(GENERATE MATCHES "^sparse")
     if(NOT made EQUAL 0)
         message(FATAL_ERROR "cannot create the sparse file ${INPUT}")
     endif()
+elseif(GENERATE STREQUAL "setting")
+    file(WRITE ${INPUT} "[{\"Name\": \"${SETTING}\", \"Value\": \"${VALUE}\"}]")
 elseif(GENERATE MATCHES "^nested-")
     set(open "[")
     if(GENERATE STREQUAL "nested-objects")
@@ -75,6 +79,12 @@ if(CODE EQUAL 2 AND NOT err MATCHES "^[^\n]+\n$")
 endif()
 if(DEFINED STDERR AND NOT err MATCHES "${STDERR}")
     message(FATAL_ERROR "stderr does not match '${STDERR}':\n${err}")
+endif()
+if(MEMBER)
+    string(FIND "${out}" "${MEMBER}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "stdout lacks ${MEMBER}:\n${out}")
+    endif()
 endif()
 if(DEFINED STDOUT AND NOT out MATCHES "${STDOUT}")
     message(FATAL_ERROR "stdout does not match '${STDOUT}':\n${out}")

@@ -17,12 +17,15 @@
 #if !defined(_WIN32)
 #include "SettingsSource.h"
 #endif
+#include "FieldTable.h"
 #include "qzbios/QZBios.h"
 #include "wmi/WMIClient.h"
 
 namespace {
 
 using qz::shared::qzbios::QZBiosData;
+using qz::tools::kRecordFields;
+using qz::tools::RecordField;
 
 constexpr int kExitUsage = 2;
 
@@ -43,47 +46,6 @@ const char kUsage[] =
     "                       standard error: none, fatal, error, warning, info, debug, verbose\n"
     "  --help               show this text\n"
     "  --version            show the version\n";
-
-struct Field {
-    const char* name;
-    const char* QZBiosData::*text;
-    std::int32_t QZBiosData::*number;
-};
-
-// The record's fields in declaration order.
-const Field kFields[] = {
-    {"RunPowMgmt", &QZBiosData::RunPowMgmt, nullptr},
-    {"IdlPowSvngs", &QZBiosData::IdlPowSvngs, nullptr},
-    {"PS2MsWakeup", &QZBiosData::PS2MsWakeup, nullptr},
-    {"SlpStBlnkRts", &QZBiosData::SlpStBlnkRts, nullptr},
-    {"SataPowMgmt", &QZBiosData::SataPowMgmt, nullptr},
-    {"Multiprocessor", &QZBiosData::Multiprocessor, nullptr},
-    {"Hyperthreading", &QZBiosData::Hyperthreading, nullptr},
-    {"IntgVideo", &QZBiosData::IntgVideo, nullptr},
-    {"TurboMode", &QZBiosData::TurboMode, nullptr},
-    {"VTX", &QZBiosData::VTX, nullptr},
-    {"MEMgmtMd", &QZBiosData::MEMgmtMd, nullptr},
-    {"BIOAPS", nullptr, &QZBiosData::BIOAPS},
-    {"POSTPS", nullptr, &QZBiosData::POSTPS},
-    {"RBIOSDGU", &QZBiosData::RBIOSDGU, nullptr},
-    {"FastBoot", &QZBiosData::FastBoot, nullptr},
-    {"USBSBoot", &QZBiosData::USBSBoot, nullptr},
-    {"NetPXEBoot", &QZBiosData::NetPXEBoot, nullptr},
-    {"LBO", &QZBiosData::LBO, nullptr},
-    {"UEFIBO", &QZBiosData::UEFIBO, nullptr},
-    {"BWBIOSSP", &QZBiosData::BWBIOSSP, nullptr},
-    {"EQZFIPD", &QZBiosData::EQZFIPD, nullptr},
-    {"BWSEP", &QZBiosData::BWSEP, nullptr},
-    {"VTD", &QZBiosData::VTD, nullptr},
-    {"FASTCHARGE", &QZBiosData::FASTCHARGE, nullptr},
-    {"DPTF", &QZBiosData::DPTF, nullptr},
-    {"VMS", nullptr, &QZBiosData::VMS},
-    {"BHM", &QZBiosData::BHM, nullptr},
-    {"LANWLANswitching", &QZBiosData::LANWLANswitching, nullptr},
-    {"LANWWANswitching", &QZBiosData::LANWWANswitching, nullptr},
-    {"S5MaxPowSav", &QZBiosData::S5MaxPowSav, nullptr},
-    {"MeFwVer", &QZBiosData::MeFwVer, nullptr},
-};
 
 // Where the settings come from: a description, and whether there is anything to read.
 struct SourceDescription {
@@ -247,21 +209,21 @@ int ParseOptions(int argc, char** argv, Options& options) {
 void PrintTable(const QZBiosData& record) {
     std::vector<std::string> values;
     int width = 5;  // "Value"
-    for (const Field& field : kFields) {
+    for (const RecordField& field : kRecordFields) {
         values.push_back(field.text != nullptr ? std::string(record.*field.text)
                                                : std::to_string(record.*field.number));
         width = std::max(width, static_cast<int>(values.back().size()));
     }
     std::printf("%-18s %-*s %s\n", "Field", width, "Value", "Type");
     for (std::size_t i = 0; i < values.size(); ++i) {
-        std::printf("%-18s %-*s %s\n", kFields[i].name, width, values[i].c_str(),
-                    kFields[i].text != nullptr ? "text" : "int32");
+        std::printf("%-18s %-*s %s\n", kRecordFields[i].name, width, values[i].c_str(),
+                    kRecordFields[i].text != nullptr ? "text" : "int32");
     }
 }
 
 void PrintJson(const QZBiosData& record, bool oneLine) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const Field& field : kFields) {
+    for (const RecordField& field : kRecordFields) {
         if (field.text != nullptr) {
             object[field.name] = record.*field.text;
         } else {

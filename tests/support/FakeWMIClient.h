@@ -1,8 +1,8 @@
-// A scripted WMIClient for the library's tests: it serves the rows of FakeWmi() and writes every
-// call it receives to FakeWmi().calls.
+// A WMIClient for the library's tests that is strict about names: it serves the rows of FakeRows()
+// to a client of "\\.\root\QZ\InstrumentedBios" running "SELECT * FROM QZ_BIOSSetting", and reads
+// the properties "Name" and "Value" only, each matched byte for byte. Any other name reads nothing.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,18 +14,8 @@ struct FakeRow {
     std::optional<std::string> value;  // nullopt: the property cannot be read
 };
 
-struct FakeWmiScript {
-    std::vector<FakeRow> rows;
-    std::int32_t queryStatus = 0;
-    // One entry per call, such as "WMIClient(\\.\root\cimv2)", "Query(SELECT ...)", "GetNext",
-    // "GetValue(Name)", "~WMIClient", while recordCalls is set. Tests that make allocations fail
-    // or run several threads turn recording off: a real client neither throws nor shares state.
-    std::vector<std::string> calls;
-    bool recordCalls = true;
-};
-
-// The script every WMIClient of the process follows. Reset it at the start of a test.
-FakeWmiScript& FakeWmi();
+// The rows every WMIClient of the process serves. Set them at the start of a test.
+std::vector<FakeRow>& FakeRows();
 
 // The rows of examples/captures/sample.json: a machine that publishes the 31 settings the library
 // reads, in its order, then a few that it does not read.
