@@ -4,23 +4,15 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "CaptureFile.h"
+#include "Invariant.h"
 
 namespace {
 
 using Rows = std::vector<qz::shared::wmi::CaptureRow>;
-
-void Check(bool holds, const std::string& what) {
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
-        std::abort();
-    }
-}
 
 Rows Rewrite(const Rows& rows) {
     static const std::string path = "/tmp/qzbios-capture-fuzz-" + std::to_string(getpid());

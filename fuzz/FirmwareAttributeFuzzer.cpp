@@ -4,23 +4,15 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "Invariant.h"
 #include "SettingsSource.h"
 
 namespace {
-
-void Check(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string g_root;
 

@@ -3,27 +3,15 @@
 // 31 keys, each value within its limit, boot orders without commas, NetPXEBoot "NA" exactly when
 // empty, and std::out_of_range only for a three-byte Video Memory Size option.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <string>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "Invariant.h"
 #include "bios/QZBiosImpl.h"
 #include "support/FakeWMIClient.h"
-
-namespace {
-
-void Check(bool holds, const std::string& what) {
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::vector<qz::test::FakeRow> known = qz::test::FullSettings();

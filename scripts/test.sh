@@ -36,9 +36,9 @@ mapfile -t sources < <(grep -o '"file": "[^"]*"' build/ci/compile_commands.json 
   grep -E "^$PWD/(src|wmi-client|tools|tests)/" | sort -u)
 tidy ci "${sources[@]}"
 
-echo "== valgrind memcheck of the shared library's end-to-end and unload tests"
+echo "== valgrind memcheck of the client and unload tests"
 # The tests replace operator new to make allocations fail; valgrind must leave theirs in place.
-for test in qzbios_shared_library_test qzbios_unload_test; do
+for test in qzbios_client_test qzbios_unload_test; do
   valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
     --show-leak-kinds=definite --soname-synonyms=somalloc=nouserintercepts \
     "build/ci/tests/$test" --gtest_brief=1

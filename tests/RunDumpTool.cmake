@@ -11,7 +11,8 @@
 # standard output, and MEMBER that standard output to hold that text.
 # With -DROUND_TRIP=DIR -DEXPECTED=FILE -DWORK=FILE it records the firmware-attributes tree DIR to
 # WORK, requires it to be FILE byte for byte, replays it, and requires the JSON of both runs to be
-# identical.
+# identical; -DGENERATE=fifo-tree first makes DIR a tree of one attribute whose current_value is a
+# FIFO.
 
 # Fails unless `file` holds the same bytes as `expected`.
 function(require_same_file file expected)
@@ -22,6 +23,16 @@ function(require_same_file file expected)
     endif()
 endfunction()
 
+if(GENERATE STREQUAL "fifo-tree")
+    # A FIFO where a current_value file should be, which git cannot hold: reading it must not block.
+    file(REMOVE_RECURSE ${ROUND_TRIP})
+    file(MAKE_DIRECTORY ${ROUND_TRIP}/dev/attributes/Fifo)
+    execute_process(COMMAND mkfifo ${ROUND_TRIP}/dev/attributes/Fifo/current_value
+                    RESULT_VARIABLE made)
+    if(NOT made EQUAL 0)
+        message(FATAL_ERROR "cannot create the FIFO in ${ROUND_TRIP}")
+    endif()
+endif()
 if(ROUND_TRIP)
     set(ENV{QZ_FIRMWARE_ATTRIBUTES_DIR} ${ROUND_TRIP})
     execute_process(COMMAND ${TOOL} record ${WORK} RESULT_VARIABLE rc)

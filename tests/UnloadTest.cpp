@@ -1,11 +1,13 @@
-// The library leaves a host's process when the host unloads it: nothing stays mapped, nothing
-// reaches the host's appender afterwards, and loading it again starts with no logger installed.
+// A host that never links the library, with a plog logger 0 of its own and its symbols exported (as
+// plug-in hosts do): the library keeps its logger apart from the host's, and leaves the process
+// when the host unloads it: nothing stays mapped, nothing reaches the host's appender afterwards,
+// and loading it again starts with no logger installed.
 #include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdlib>
 
-#include <plog/Severity.h>
+#include <plog/Init.h>
 
 #include <gtest/gtest.h>
 
@@ -47,13 +49,22 @@ std::size_t LoadLogAndUnload(qz::test::RecordingAppender& log, bool install) {
     return written - before;
 }
 
-TEST(Unload, TheLibraryLeavesTheProcessAndComesBackUninstalled) {
+TEST(Unload, TheLibraryKeepsItsLoggerLeavesTheProcessAndComesBackUninstalled) {
     setenv("QZ_WMI_CAPTURE", QZBIOS_SAMPLE_CAPTURE, 1);
     ASSERT_FALSE(IsLoaded("libqz-shared-qzbios.so.1"));
+    qz::test::RecordingAppender host;
+    plog::init(plog::verbose, &host);
     qz::test::RecordingAppender log;
-    EXPECT_EQ(LoadLogAndUnload(log, true), 1u);
+    ASSERT_EQ(LoadLogAndUnload(log, true), 1u) << "no failure reached the name map";
+    const qz::test::RecordCopy& record = log.records[0];
+    EXPECT_EQ(record.severity, plog::error);
+    EXPECT_EQ(record.function, "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute");
+    EXPECT_EQ(record.line, 50u);
+    EXPECT_EQ(record.message, "Exception: in QZBiosUtild MapOfBiosAttribute std::bad_alloc");
+    EXPECT_EQ(record.objectText, "libqz-shared-qzbios.so.1");  // the library's file name
     EXPECT_EQ(LoadLogAndUnload(log, false), 0u);
     EXPECT_EQ(LoadLogAndUnload(log, true), 1u);
+    EXPECT_TRUE(host.records.empty()) << "the library wrote to the host's logger 0";
 }
 
 }  // namespace

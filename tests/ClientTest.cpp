@@ -1,62 +1,22 @@
-// The installed shape: a host that links the shared library and its WMI client, with a plog logger
-// 0 of its own; memory running out at every allocation of the client's readers and writer; and
-// what the stand-in client answers that committed files cannot show (capture files and trees are
-// tested through qzbios-dump, in CMakeLists.txt).
-#include <dlfcn.h>
-#include <sys/stat.h>
-
+// The WMI client of systems without WMI: memory running out at every allocation of its readers and
+// its writer, and the names the stand-in client answers to. Capture files and trees are tested
+// through qzbios-dump (CMakeLists.txt).
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <plog/Init.h>
 
 #include <gtest/gtest.h>
 
 #include "CaptureFile.h"
 #include "SettingsSource.h"
 #include "WbemStatus.h"
-#include "qzbios/QZBios.h"
 #include "support/AllocationSweep.h"
-#include "support/RecordingAppender.h"
 
 namespace qz::shared::wmi {
 namespace {
 
 using Rows = std::vector<CaptureRow>;
-
-TEST(SharedLibrary, KeepsItsLoggerApartFromTheHostsLogger) {
-    setenv("QZ_WMI_CAPTURE", QZBIOS_SAMPLE_CAPTURE, 1);
-    test::RecordingAppender hostLog;
-    plog::init(plog::verbose, &hostLog);
-    test::RecordingAppender bridge;
-    qzSharedInitializeLogger(plog::error, &bridge);
-    // Fail allocations one after another until one is absorbed by the name map, which logs it.
-    for (std::size_t n = 1; bridge.records.empty(); ++n) {
-        test::FailNthAllocation(n);
-        try {
-            qzbios::QZBios bios;
-        } catch (const std::bad_alloc&) {
-        }
-        test::FailNthAllocation(0);
-        ASSERT_TRUE(test::AllocationFailureFired()) << "no failure reached the name map";
-    }
-    EXPECT_TRUE(hostLog.records.empty()) << "the library wrote to the host's logger 0";
-    ASSERT_EQ(bridge.records.size(), 1u);
-    const test::RecordCopy& record = bridge.records[0];
-    EXPECT_EQ(record.severity, plog::error);
-    EXPECT_EQ(record.function, "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute");
-    EXPECT_EQ(record.line, 50u);
-    EXPECT_EQ(record.message,
-              PLOG_NSTR("Exception: in QZBiosUtild MapOfBiosAttribute std::bad_alloc"));
-    Dl_info info{};  // the component name is the file name of the loaded library
-    ASSERT_NE(dladdr(reinterpret_cast<void*>(&qzSharedInitializeLogger), &info), 0);
-    const std::string path = info.dli_fname;
-    EXPECT_EQ(record.objectText, path.substr(path.rfind('/') + 1));
-    EXPECT_EQ(record.objectText.rfind("libqz-shared-qzbios.so", 0), 0u);
-}
 
 // Each reader, and the writer, either fails cleanly or delivers exactly what it delivers with
 // memory to spare; a sweep checks that nothing leaks.
@@ -93,17 +53,6 @@ TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
         test::FailNthAllocation(0);
         return ok && LoadCaptureFile(written, rows, message);
     });
-}
-
-TEST(StandInClient, AFifoForAFileIsUnreadableAndNeverBlocks) {
-    const std::filesystem::path dir = ::testing::TempDir() + "qzbios-fifo/dev/attributes/Fifo";
-    std::filesystem::create_directories(dir);
-    ASSERT_EQ(mkfifo((dir / "current_value").c_str(), 0600), 0);
-    Rows rows;
-    std::vector<std::string> devices;
-    EXPECT_TRUE(ReadFirmwareAttributes(::testing::TempDir() + "qzbios-fifo", rows, devices));
-    EXPECT_EQ(rows, (Rows{{std::string("Fifo"), std::nullopt}}));
-    std::filesystem::remove_all(::testing::TempDir() + "qzbios-fifo");
 }
 
 TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
