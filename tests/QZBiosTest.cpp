@@ -1,6 +1,6 @@
 // What a host cannot see through qzbios-dump: the name map's near misses, the record layout, where
-// records point, and objects on several threads. The attribute table, the option rule, the numbers
-// and the query's rows are tested through qzbios-dump (CMakeLists.txt).
+// records point, objects on several threads, and the logger bridge. The attribute table, the option
+// rule, the numbers and the query's rows are tested through qzbios-dump (CMakeLists.txt).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -8,14 +8,17 @@
 #include <string>
 #include <thread>
 #include <type_traits>
-#include <vector>
+
+#include <plog/Log.h>
 
 #include <gtest/gtest.h>
 
 #include "bios/QZBiosImpl.h"
+#include "logger/ModuleFileName.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
 #include "support/RecordFields.h"
+#include "support/RecordingAppender.h"
 
 namespace qz::shared::qzbios {
 namespace {
@@ -88,23 +91,69 @@ TEST(Threads, DistinctObjectsAndTheNameMapGiveWhatOneThreadGets) {
     std::uint64_t count = 0;
     const test::Fields reference = RecordFields(*QZBios().GetQZBiosData(count));
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int round = 0; round < 20; ++round) {
-                std::uint64_t n = 0;
-                wrong += RecordFields(*QZBios().GetQZBiosData(n)) == reference &&
-                                 QZBiosUtils::MapOfBiosAttribute("VTD") ==
-                                     "Virtualization Technology for Directed I/O (VTd)"
-                             ? 0
-                             : 1;
-            }
-        });
-    }
+    const auto work = [&] {
+        for (int round = 0; round < 20; ++round) {
+            std::uint64_t n = 0;
+            wrong += RecordFields(*QZBios().GetQZBiosData(n)) == reference &&
+                             QZBiosUtils::MapOfBiosAttribute("VTD") ==
+                                 "Virtualization Technology for Directed I/O (VTd)"
+                         ? 0
+                         : 1;
+        }
+    };
+    std::thread threads[] = {std::thread(work), std::thread(work), std::thread(work),
+                             std::thread(work)};
     for (std::thread& thread : threads) {
         thread.join();
     }
     EXPECT_EQ(wrong.load(), 0);
+}
+
+void LogOneOfEach() {
+    PLOG_FATAL << "fatal";
+    PLOG_ERROR << "error";
+    PLOG_WARNING << "warning";
+    PLOG_VERBOSE << "verbose";
+}
+
+// The logger's first-call rules: the only test of this process that installs a logger. What a
+// forwarded record carries from the library's own is checked by the unload test.
+TEST(LoggerBridge, FirstCallFixesSeverityAndTargetAndEachCallAddsACopy) {
+    ASSERT_EQ(plog::get<0>(), nullptr);
+    LogOneOfEach();  // not installed: nothing happens
+
+    static test::RecordingAppender first;  // installed for the rest of the process
+    qzSharedInitializeLogger(plog::error, &first);
+    LogOneOfEach();
+    ASSERT_EQ(first.records.size(), 2u);
+    const test::RecordCopy& error = first.records[1];
+    EXPECT_EQ(first.records[0].severity, plog::fatal);
+    EXPECT_EQ(error.severity, plog::error);
+    EXPECT_EQ(error.file, error.function);  // the function name, not the source file
+    EXPECT_EQ(error.instanceId, 0);
+    // The component name: the file name of the module holding the library's code, this test.
+    EXPECT_EQ(error.objectText.rfind(PLOG_NSTR("qzbios_unit_tests"), 0), 0u);
+    EXPECT_EQ(first.records[0].object, error.object);  // one name, owned by the library
+
+    // Later calls with another severity and target only add one more copy for the first.
+    test::RecordingAppender second;
+    qzSharedInitializeLogger(plog::verbose, &second);
+    qzSharedInitializeLogger(plog::none, &second);
+    first.records.clear();
+    LogOneOfEach();
+    EXPECT_TRUE(second.records.empty());
+    ASSERT_EQ(first.records.size(), 6u);
+    EXPECT_EQ(first.records[2].severity, plog::fatal);
+    EXPECT_EQ(first.records[3].severity, plog::error);
+}
+
+TEST(ModuleFileName, IsTheTextAfterTheLastSeparatorOrEmptyWithoutOne) {
+    using common::logger::FileNameAfterLastSeparator;
+    EXPECT_EQ(FileNameAfterLastSeparator(PLOG_NSTR("C:\\Agent\\qz.dll"), PLOG_NSTR('\\')),
+              PLOG_NSTR("qz.dll"));
+    EXPECT_EQ(FileNameAfterLastSeparator(PLOG_NSTR("C:\\Agent\\"), PLOG_NSTR('\\')), PLOG_NSTR(""));
+    EXPECT_EQ(FileNameAfterLastSeparator(PLOG_NSTR("qz-shared-qzbios.dll"), PLOG_NSTR('\\')),
+              PLOG_NSTR(""));
 }
 
 }  // namespace
