@@ -84,8 +84,9 @@ TEST(QZBios, EveryCallAppendsARecordPointingAtTheSameTexts) {
     EXPECT_THROW(QZBios(), std::out_of_range);  // the constructor lets a failure through
 }
 
-// Four threads at once, each with objects of its own, and the name map shared by all: the results
-// are those of a single thread. Under ThreadSanitizer this also shows the absence of data races.
+// Four threads at once, each with objects of its own (whose construction runs the name map): the
+// results are those of a single thread. Under ThreadSanitizer this also shows the absence of data
+// races.
 TEST(Threads, DistinctObjectsAndTheNameMapGiveWhatOneThreadGets) {
     FakeRows() = test::FullSettings();
     std::uint64_t count = 0;
@@ -94,11 +95,7 @@ TEST(Threads, DistinctObjectsAndTheNameMapGiveWhatOneThreadGets) {
     const auto work = [&] {
         for (int round = 0; round < 20; ++round) {
             std::uint64_t n = 0;
-            wrong += RecordFields(*QZBios().GetQZBiosData(n)) == reference &&
-                             QZBiosUtils::MapOfBiosAttribute("VTD") ==
-                                 "Virtualization Technology for Directed I/O (VTd)"
-                         ? 0
-                         : 1;
+            wrong += RecordFields(*QZBios().GetQZBiosData(n)) == reference ? 0 : 1;
         }
     };
     std::thread threads[] = {std::thread(work), std::thread(work), std::thread(work),
@@ -112,7 +109,6 @@ TEST(Threads, DistinctObjectsAndTheNameMapGiveWhatOneThreadGets) {
 void LogOneOfEach() {
     PLOG_FATAL << "fatal";
     PLOG_ERROR << "error";
-    PLOG_WARNING << "warning";
     PLOG_VERBOSE << "verbose";
 }
 
@@ -133,7 +129,6 @@ TEST(LoggerBridge, FirstCallFixesSeverityAndTargetAndEachCallAddsACopy) {
     EXPECT_EQ(error.instanceId, 0);
     // The component name: the file name of the module holding the library's code, this test.
     EXPECT_EQ(error.objectText.rfind(PLOG_NSTR("qzbios_unit_tests"), 0), 0u);
-    EXPECT_EQ(first.records[0].object, error.object);  // one name, owned by the library
 
     // Later calls with another severity and target only add one more copy for the first.
     test::RecordingAppender second;

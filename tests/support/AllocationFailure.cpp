@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -16,13 +17,11 @@ std::size_t g_live = 0;
 std::size_t g_liveBytes = 0;
 std::size_t g_peakBytes = 0;
 
-std::size_t BlockBytes(void* p) {
 #if defined(_WIN32)
-    return _msize(p);
+std::size_t BlockBytes(void* p) { return _msize(p); }
 #else
-    return malloc_usable_size(p);
+std::size_t BlockBytes(void* p) { return malloc_usable_size(p); }
 #endif
-}
 
 // Null when this allocation is the one to fail or the heap has nothing left.
 void* Allocate(std::size_t size) noexcept {
@@ -35,17 +34,16 @@ void* Allocate(std::size_t size) noexcept {
     if (p != nullptr) {
         ++g_live;
         g_liveBytes += BlockBytes(p);
-        g_peakBytes = g_liveBytes > g_peakBytes ? g_liveBytes : g_peakBytes;
+        g_peakBytes = std::max(g_peakBytes, g_liveBytes);
     }
     return p;
 }
 
 void* AllocateOrThrow(std::size_t size) {
-    void* p = Allocate(size);
-    if (p == nullptr) {
-        throw std::bad_alloc();
+    if (void* p = Allocate(size)) {
+        return p;
     }
-    return p;
+    throw std::bad_alloc();
 }
 
 void Release(void* p) noexcept {

@@ -14,8 +14,7 @@ struct RecordCopy {
     std::string function;
     std::size_t line;
     std::string file;
-    const void* object;
-    plog::util::nstring objectText;  // the object read as a component name, when not null
+    plog::util::nstring objectText;  // the record's object read as a component name, when not null
     int instanceId;
     plog::util::nstring message;
 };
@@ -25,7 +24,7 @@ public:
     void write(const plog::Record& r) override {
         const void* object = r.getObject();
         records.push_back(
-            {r.getSeverity(), r.getFunc(), r.getLine(), r.getFile(), object,
+            {r.getSeverity(), r.getFunc(), r.getLine(), r.getFile(),
              object != nullptr ? static_cast<const plog::util::nchar*>(object) : PLOG_NSTR(""),
              r.getInstanceId(), r.getMessage()});
     }
