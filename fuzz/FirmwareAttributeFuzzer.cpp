@@ -1,67 +1,49 @@
-// Any bytes as the files of one firmware attribute: the reader turns them into exactly one row with
-// a value, named by the display name, and never fails; an enumeration always marks an option, an
-// ordered list keeps its length without ';', and other types keep the value as read.
-#include <sys/stat.h>
-
+// Any bytes as the files of one firmware attribute, each of which may also be missing: the reader
+// turns them into one row named by the display name, with a value exactly when current_value can
+// be read; an enumeration with possible_values always marks an option, an ordered list keeps its
+// length without ';', and other attributes with a type keep the value as read.
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "Invariant.h"
 #include "SettingsSource.h"
 
-namespace {
-
-std::string g_root;
-
-// Writes `content` as the file `name` of the attribute; returns it as the reader sees it: its first
-// 64 KiB, without one final newline.
-std::string Put(const char* name, std::string content) {
-    std::FILE* file = std::fopen((g_root + "/bios/attributes/Setting/" + name).c_str(), "wb");
-    Check(file != nullptr && std::fwrite(content.data(), 1, content.size(), file) == content.size(),
-          "cannot write a file of the tree");
-    std::fclose(file);
-    content.resize(std::min<std::size_t>(content.size(), 65536));
-    if (!content.empty() && content.back() == '\n') {
-        content.pop_back();
-    }
-    return content;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    char pattern[] = "/tmp/qzbios-attribute-fuzz-XXXXXX";
-    Check(mkdtemp(pattern) != nullptr, "no temporary folder");
-    g_root = pattern;
-    for (const char* dir : {"/bios", "/bios/attributes", "/bios/attributes/Setting"}) {
-        Check(mkdir((g_root + dir).c_str(), 0700) == 0, "cannot create the tree");
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const char* const kTypes[] = {"enumeration\n", "ordered-list", "integer", "string"};
+    static const char* const kTypes[] = {"enumeration", "ordered-list", "integer", "string"};
     FuzzedDataProvider input(data, size);
-    const std::string type =
-        Put("type", input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange(0, 3)]
-                                        : input.ConsumeRandomLengthString(16));
-    const std::string name = Put("display_name", input.ConsumeRandomLengthString(64));
-    Put("possible_values", input.ConsumeRandomLengthString(512));
-    const std::string current = Put("current_value", input.ConsumeRemainingBytesAsString());
-    std::vector<qz::shared::wmi::CaptureRow> rows;
-    std::vector<std::string> devices;
-    Check(qz::shared::wmi::ReadFirmwareAttributes(g_root, rows, devices) && rows.size() == 1 &&
-              rows[0].value && rows[0].name == (name.empty() ? "Setting" : name),
-          "not exactly one row with a value, named by the display name");
-    const std::string& value = *rows[0].value;
-    Check(type != "enumeration" || value.find('*') != std::string::npos, "no option is marked");
+    std::map<std::string, std::string> files;
+    if (input.ConsumeBool()) {
+        files["type"] = input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange(0, 3)]
+                                            : input.ConsumeRandomLengthString(16);
+    }
+    for (const char* file : {"display_name", "possible_values", "current_value"}) {
+        if (input.ConsumeBool()) {
+            files[file] = input.ConsumeRandomLengthString(1024);
+        }
+    }
+    const auto text = [&files](const char* file) -> std::optional<std::string> {
+        const auto found = files.find(file);
+        return found == files.end() ? std::nullopt : std::optional(found->second);
+    };
+    const qz::shared::wmi::CaptureRow row = qz::shared::wmi::AttributeRow("Setting", text);
+    const std::string name = text("display_name").value_or("");
+    const std::optional<std::string> type = text("type");
+    const std::optional<std::string> current = text("current_value");
+    Check(row.name == (name.empty() ? "Setting" : name), "not named by the display name");
+    Check(row.value.has_value() == current.has_value(), "a value without current_value");
+    if (!current) {
+        return 0;
+    }
+    const std::string& value = *row.value;
+    const bool enumeration = type == "enumeration" && text("possible_values");
+    Check(!enumeration || value.find('*') != std::string::npos, "no option is marked");
     Check(type != "ordered-list" ||
-              (value.find(';') == std::string::npos && value.size() == current.size()),
+              (value.find(';') == std::string::npos && value.size() == current->size()),
           "ordered list");
-    Check(type == "enumeration" || type == "ordered-list" || type.empty() || value == current,
-          "value");
+    Check(!type || enumeration || type == "ordered-list" || value == *current, "value as read");
     return 0;
 }

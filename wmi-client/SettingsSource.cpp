@@ -161,16 +161,17 @@ void SplitInlineOptions(std::string& current, std::vector<std::string>& options)
     }
 }
 
-// One attribute directory, opened as `dir`, as a row.
-CaptureRow ReadAttribute(int dir, const std::string& name) {
+}  // namespace
+
+CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read) {
     CaptureRow row;
-    const std::optional<std::string> displayName = ReadAttributeFile(dir, "display_name");
+    const std::optional<std::string> displayName = read("display_name");
     row.name = displayName && !displayName->empty() ? *displayName : name;
-    std::optional<std::string> current = ReadAttributeFile(dir, "current_value");
+    std::optional<std::string> current = read("current_value");
     if (!current) {
         return row;  // the value cannot be read
     }
-    const std::optional<std::string> type = ReadAttributeFile(dir, "type");
+    const std::optional<std::string> type = read("type");
     if (type == "ordered-list") {
         std::replace(current->begin(), current->end(), ';', ',');
         row.value = std::move(current);
@@ -182,7 +183,7 @@ CaptureRow ReadAttribute(int dir, const std::string& name) {
     }
     // An enumeration, or an attribute of an older kernel that has no type file: that is one when
     // it lists options, in possible_values or inline.
-    const std::optional<std::string> possible = ReadAttributeFile(dir, "possible_values");
+    const std::optional<std::string> possible = read("possible_values");
     std::vector<std::string> options = SplitOptions(possible.value_or(""));
     if (!type) {
         SplitInlineOptions(*current, options);
@@ -191,8 +192,6 @@ CaptureRow ReadAttribute(int dir, const std::string& name) {
     row.value = enumeration ? EnumerationValue(*current, options) : std::move(*current);
     return row;
 }
-
-}  // namespace
 
 std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root) {
     std::vector<std::string> devices = ListDirectory(root);
@@ -217,7 +216,9 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
             for (const std::string& attribute : ListDirectory(attributes)) {
                 const FileDescriptor dir(OpenDirectory(attributes + "/" + attribute));
                 if (dir.fd >= 0) {
-                    found.push_back(ReadAttribute(dir.fd, attribute));
+                    found.push_back(AttributeRow(attribute, [&dir](const char* file) {
+                        return ReadAttributeFile(dir.fd, file);
+                    }));
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {

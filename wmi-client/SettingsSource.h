@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,16 @@ QZ_WMI_CLIENT_API std::vector<std::string> ListFirmwareAttributeDevices(const st
 // Looks at the environment and lists the firmware-attributes devices, reading none of their
 // attributes. Never throws.
 QZ_WMI_CLIENT_API SettingsSource FindSettingsSource() noexcept;
+
+// Gives the text of one file of an attribute's folder, as read from sysfs: at most
+// kMaxAttributeFileBytes bytes, without one trailing newline; nullopt when it cannot be read.
+using AttributeFileReader = std::function<std::optional<std::string>(const char* file)>;
+
+// The row of the attribute folder `name`, whose files `read` gives: named by its display_name, or
+// else `name`, with the setting's current value in the form the library reads (an enumeration as
+// its options joined by ',' with the current one marked '*', an ordered list joined by ','), or no
+// value when current_value cannot be read. Throws std::bad_alloc only.
+QZ_WMI_CLIENT_API CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read);
 
 // Reads the settings rows of every device under `root`, devices and attributes in byte order of
 // their directory names. A root that is missing or holds no device gives no rows and no devices.
