@@ -4,6 +4,7 @@
 // empty, and std::out_of_range only for a three-byte Video Memory Size option.
 #include <cstdint>
 #include <map>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::map<std::string, std::size_t> limits = {
         {"MeFwVer", 32},  {"RBIOSDGU", 64},     {"BHM", 128},         {"LBO", 1024},
         {"UEFIBO", 1024}, {"BIOAPS", SIZE_MAX}, {"POSTPS", SIZE_MAX}, {"VMS", SIZE_MAX}};
+    // A marked option of three bytes, up to the first NUL: the only option the trim cannot take.
+    static const std::regex kThreeByteOption("(^|,)\\*[^,]{2}(,|$)");
     FuzzedDataProvider input(data, size);
     qz::test::FakeRows() = {};
     bool mayFail = false;  // a Video Memory Size value holds a marked option of three bytes
@@ -31,21 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if ((kind & 0x18) != 0x18) {
             row.value = input.ConsumeRandomLengthString(2048);
-            const std::string raw = "," + row.value->substr(0, row.value->find('\0')) + ",";
-            for (std::size_t at = raw.find(",*"); at != std::string::npos;
-                 at = raw.find(",*", at + 1)) {
-                mayFail =
-                    mayFail || (row.name == "Video Memory Size" && raw.find(',', at + 1) == at + 4);
-            }
+            mayFail = mayFail || (row.name == "Video Memory Size" &&
+                                  std::regex_search(row.value->c_str(), kThreeByteOption));
         }
         qz::test::FakeRows().push_back(std::move(row));
     }
     qz::shared::qzbios::QZBiosImpl impl;
     try {
         impl.utils.CollectBiosAttributes(impl.snapshots);
-    } catch (const std::out_of_range& e) {
-        Check(mayFail,
-              std::string("out_of_range without a three-byte video memory option: ") + e.what());
+    } catch (const std::out_of_range&) {
+        Check(mayFail, "out_of_range without a three-byte video memory option");
         return 0;
     }
     const qz::shared::qzbios::BiosAttributeMap& snapshot = impl.snapshots.at(0);

@@ -3,16 +3,14 @@
 // the properties "Name" and "Value" only, each matched byte for byte. Any other name reads nothing.
 #pragma once
 
-#include <optional>
-#include <string>
 #include <vector>
+
+#include "CaptureFile.h"
 
 namespace qz::test {
 
-struct FakeRow {
-    std::optional<std::string> name;   // nullopt: the property cannot be read
-    std::optional<std::string> value;  // nullopt: the property cannot be read
-};
+// A row with its Name and Value, either of which may be unreadable (nullopt).
+using FakeRow = shared::wmi::CaptureRow;
 
 // The rows every WMIClient of the process serves. Set them at the start of a test.
 std::vector<FakeRow>& FakeRows();
