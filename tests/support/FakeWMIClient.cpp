@@ -26,7 +26,8 @@ std::vector<FakeRow> FullSettings() {
 namespace qz::shared::wmi {
 
 struct WMIClient::State {
-    bool open = false;  // bound to the namespace, and then queried
+    bool bound = false;    // to the settings' namespace
+    bool queried = false;  // for the settings
     std::size_t next = 0;
     const test::FakeRow* current = nullptr;
 };
@@ -37,15 +38,15 @@ WMIClient::WMIClient(const std::wstring& wmiNamespace)
 WMIClient::~WMIClient() = default;
 
 std::int32_t WMIClient::Query(const std::wstring& query) {
-    m_state->open = m_state->open && query == L"SELECT * FROM QZ_BIOSSetting";
+    m_state->queried = m_state->bound && query == L"SELECT * FROM QZ_BIOSSetting";
     m_state->next = 0;
-    return m_state->open ? 0 : -1;
+    return m_state->queried ? 0 : -1;
 }
 
 bool WMIClient::GetNext() {
     const std::vector<test::FakeRow>& rows = test::FakeRows();
     m_state->current =
-        m_state->open && m_state->next < rows.size() ? &rows[m_state->next++] : nullptr;
+        m_state->queried && m_state->next < rows.size() ? &rows[m_state->next++] : nullptr;
     return m_state->current != nullptr;
 }
 
