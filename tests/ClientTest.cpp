@@ -82,7 +82,7 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         EXPECT_EQ(client.GetValue(property, &text), kWbemNotFound);
         EXPECT_EQ(text, nullptr);
     }
-    setenv("QZ_WMI_CAPTURE", QZBIOS_BAD_CAPTURE, 1);
+    setenv("QZ_WMI_CAPTURE", "/nonexistent.json", 1);
     EXPECT_EQ(client.Query(query), kWbemFailed);
     EXPECT_FALSE(client.GetNext());
 }
