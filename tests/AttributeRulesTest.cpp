@@ -40,8 +40,6 @@ std::string Read(const std::vector<test::FakeRow>& rows, const Field& field) {
     }
 }
 
-const std::string kBlanks(5000, ' ');
-
 // The rows the client delivers, a field, and what a host reads there.
 struct Rule {
     std::vector<test::FakeRow> rows;
@@ -55,60 +53,67 @@ void PrintTo(const Rule& rule, std::ostream* out) {
     }
 }
 
-const Rule kRules[] = {
-    // The first non-empty option that begins with '*', without it; else the whole value.
-    {{{"Fast Boot", "Disable,*Enable"}}, kFastBoot, "Enable"},
-    {{{"Fast Boot", "*Disable,Enable"}}, kFastBoot, "Disable"},
-    {{{"Fast Boot", "Disable,Enable"}}, kFastBoot, "Disable,Enable"},
-    {{{"Fast Boot", "Disable, *Enable"}}, kFastBoot, "Disable, *Enable"},
-    {{{"Fast Boot", "*Low,*High"}}, kFastBoot, "Low"},
-    {{{"Fast Boot", ",,*On"}}, kFastBoot, "On"},
-    {{{"Fast Boot", "Off,*"}}, kFastBoot, ""},
-    {{{"Fast Boot", "*,*On"}}, kFastBoot, ""},
-    {{{"Fast Boot", "x*,y,"}}, kFastBoot, "x*,y,"},
-    {{{"Fast Boot", "\xe9*,*\xfc;\"\\|\xe2\x82\xac"}}, kFastBoot, "\xfc;\"\\|\xe2\x82\xac"},
-    // Setting names match whole and byte for byte; the last row of a name wins, an unreadable
-    // Value empties it, and a row without a Name is passed over.
-    {{{"fast boot", "*On"}, {"Fast Boot ", "*On"}, {"Fast Boo", "*On"}}, kFastBoot, ""},
-    {{{"Fast Boot", "*On"}, {"Fast Boot", "*Off"}}, kFastBoot, "Off"},
-    {{{"Fast Boot", "*On"}, {"Fast Boot", std::nullopt}}, kFastBoot, ""},
-    {{{std::nullopt, "*On"}, {"Fast Boot", "*Off"}, {std::nullopt, std::nullopt}},
-     kFastBoot,
-     "Off"},
-    // An empty value is empty, but for NetPXEBoot, which reads "NA".
-    {{}, kFastBoot, ""},
-    {{}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
-    {{{"Network (PXE) Boot", "Off,*"}}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
-    // Boot orders: the option rule and the limit first, then every comma a bar.
-    {{{"Legacy Boot Order", ",Disk,USB,,Network,"}},
-     {&QZBiosData::LBO, nullptr},
-     "|Disk|USB||Network|"},
-    {{{"UEFI Boot Order", "Net,*USB,HDD"}}, {&QZBiosData::UEFIBO, nullptr}, "USB"},
-    {{{"UEFI Boot Order", "Disk,USB,Network"}}, {&QZBiosData::UEFIBO, nullptr}, "Disk|USB|Network"},
-    // Video memory: the marked option loses its marker and its last three bytes; one of exactly
-    // three bytes fails the snapshot. Never cut.
-    {{{"Video Memory Size", "32 MB,*64 MB"}}, kVideo, "64"},
-    {{{"Video Memory Size", "*8"}}, kVideo, "8"},
-    {{{"Video Memory Size", "*"}}, kVideo, "0"},
-    {{{"Video Memory Size", "1234"}}, kVideo, "1234"},
-    {{{"Video Memory Size", "*" + kBlanks + "64128"}}, kVideo, "64"},
-    {{{"Video Memory Size", "1,*64,128"}}, kVideo, "out_of_range"},
-    // Numbers: the leading decimal number of a 32-bit integer, or 0. Never cut.
-    {{{"Setup Password", ""}}, kBios, "0"},
-    {{{"Setup Password", "-12"}}, kBios, "-12"},
-    {{{"Setup Password", "+5"}}, kBios, "5"},
-    {{{"Setup Password", " \t42"}}, kBios, "42"},
-    {{{"Setup Password", "12abc"}}, kBios, "12"},
-    {{{"Setup Password", "abc"}}, kBios, "0"},
-    {{{"Setup Password", "0x1F"}}, kBios, "0"},
-    {{{"Setup Password", "2147483647"}}, kBios, "2147483647"},
-    {{{"Setup Password", "2147483648"}}, kBios, "0"},
-    {{{"Setup Password", "-2147483648"}}, kBios, "-2147483648"},
-    {{{"Setup Password", "-2147483649"}}, kBios, "0"},
-    {{{"Setup Password", "4294967297"}}, kBios, "0"},
-    {{{"Setup Password", "Off,*" + kBlanks + "2023"}}, kBios, "2023"},
-    {{{"Power-On Password", kBlanks + "7"}}, {nullptr, &QZBiosData::POSTPS}, "7"},
-};
+// Made on first use, when the tests are listed.
+const std::vector<Rule>& Rules() {
+    static const std::string kBlanks(5000, ' ');
+    static const std::vector<Rule> kRules = {
+        // The first non-empty option that begins with '*', without it; else the whole value.
+        {{{"Fast Boot", "Disable,*Enable"}}, kFastBoot, "Enable"},
+        {{{"Fast Boot", "*Disable,Enable"}}, kFastBoot, "Disable"},
+        {{{"Fast Boot", "Disable,Enable"}}, kFastBoot, "Disable,Enable"},
+        {{{"Fast Boot", "Disable, *Enable"}}, kFastBoot, "Disable, *Enable"},
+        {{{"Fast Boot", "*Low,*High"}}, kFastBoot, "Low"},
+        {{{"Fast Boot", ",,*On"}}, kFastBoot, "On"},
+        {{{"Fast Boot", "Off,*"}}, kFastBoot, ""},
+        {{{"Fast Boot", "*,*On"}}, kFastBoot, ""},
+        {{{"Fast Boot", "x*,y,"}}, kFastBoot, "x*,y,"},
+        {{{"Fast Boot", "\xe9*,*\xfc;\"\\|\xe2\x82\xac"}}, kFastBoot, "\xfc;\"\\|\xe2\x82\xac"},
+        // Setting names match whole and byte for byte; the last row of a name wins, an unreadable
+        // Value empties it, and a row without a Name is passed over.
+        {{{"fast boot", "*On"}, {"Fast Boot ", "*On"}, {"Fast Boo", "*On"}}, kFastBoot, ""},
+        {{{"Fast Boot", "*On"}, {"Fast Boot", "*Off"}}, kFastBoot, "Off"},
+        {{{"Fast Boot", "*On"}, {"Fast Boot", std::nullopt}}, kFastBoot, ""},
+        {{{std::nullopt, "*On"}, {"Fast Boot", "*Off"}, {std::nullopt, std::nullopt}},
+         kFastBoot,
+         "Off"},
+        // An empty value is empty, but for NetPXEBoot, which reads "NA".
+        {{}, kFastBoot, ""},
+        {{}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
+        {{{"Network (PXE) Boot", "Off,*"}}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
+        // Boot orders: the option rule and the limit first, then every comma a bar.
+        {{{"Legacy Boot Order", ",Disk,USB,,Network,"}},
+         {&QZBiosData::LBO, nullptr},
+         "|Disk|USB||Network|"},
+        {{{"UEFI Boot Order", "Net,*USB,HDD"}}, {&QZBiosData::UEFIBO, nullptr}, "USB"},
+        {{{"UEFI Boot Order", "Disk,USB,Network"}},
+         {&QZBiosData::UEFIBO, nullptr},
+         "Disk|USB|Network"},
+        // Video memory: the marked option loses its marker and its last three bytes; one of exactly
+        // three bytes fails the snapshot. Never cut.
+        {{{"Video Memory Size", "32 MB,*64 MB"}}, kVideo, "64"},
+        {{{"Video Memory Size", "*8"}}, kVideo, "8"},
+        {{{"Video Memory Size", "*"}}, kVideo, "0"},
+        {{{"Video Memory Size", "1234"}}, kVideo, "1234"},
+        {{{"Video Memory Size", "*" + kBlanks + "64128"}}, kVideo, "64"},
+        {{{"Video Memory Size", "1,*64,128"}}, kVideo, "out_of_range"},
+        // Numbers: the leading decimal number of a 32-bit integer, or 0. Never cut.
+        {{{"Setup Password", ""}}, kBios, "0"},
+        {{{"Setup Password", "-12"}}, kBios, "-12"},
+        {{{"Setup Password", "+5"}}, kBios, "5"},
+        {{{"Setup Password", " \t42"}}, kBios, "42"},
+        {{{"Setup Password", "12abc"}}, kBios, "12"},
+        {{{"Setup Password", "abc"}}, kBios, "0"},
+        {{{"Setup Password", "0x1F"}}, kBios, "0"},
+        {{{"Setup Password", "2147483647"}}, kBios, "2147483647"},
+        {{{"Setup Password", "2147483648"}}, kBios, "0"},
+        {{{"Setup Password", "-2147483648"}}, kBios, "-2147483648"},
+        {{{"Setup Password", "-2147483649"}}, kBios, "0"},
+        {{{"Setup Password", "4294967297"}}, kBios, "0"},
+        {{{"Setup Password", "Off,*" + kBlanks + "2023"}}, kBios, "2023"},
+        {{{"Power-On Password", kBlanks + "7"}}, {nullptr, &QZBiosData::POSTPS}, "7"},
+    };
+    return kRules;
+}
 
 class AttributeRules : public ::testing::TestWithParam<Rule> {};
 
@@ -116,7 +121,7 @@ TEST_P(AttributeRules, GiveTheHostItsValue) {
     EXPECT_EQ(Read(GetParam().rows, GetParam().field), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(, AttributeRules, ::testing::ValuesIn(kRules));
+INSTANTIATE_TEST_SUITE_P(, AttributeRules, ::testing::ValuesIn(Rules()));
 
 // Every text attribute: the setting behind it, its field, the most bytes the field keeps, and
 // whether its commas become bars.

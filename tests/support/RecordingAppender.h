@@ -15,7 +15,6 @@ struct RecordCopy {
     std::size_t line;
     std::string file;
     plog::util::nstring objectText;  // the record's object read as a component name, when not null
-    int instanceId;
     plog::util::nstring message;
 };
 
@@ -26,7 +25,7 @@ public:
         records.push_back(
             {r.getSeverity(), r.getFunc(), r.getLine(), r.getFile(),
              object != nullptr ? static_cast<const plog::util::nchar*>(object) : PLOG_NSTR(""),
-             r.getInstanceId(), r.getMessage()});
+             r.getMessage()});
     }
 
     std::vector<RecordCopy> records;
