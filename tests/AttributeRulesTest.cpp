@@ -80,6 +80,7 @@ const std::vector<Rule>& Rules() {
         {{}, kFastBoot, ""},
         {{}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
         {{{"Network (PXE) Boot", "Off,*"}}, {&QZBiosData::NetPXEBoot, nullptr}, "NA"},
+        {{{"Network (PXE) Boot", "*A"}}, {&QZBiosData::NetPXEBoot, nullptr}, "A"},
         // Boot orders: the option rule and the limit first, then every comma a bar.
         {{{"Legacy Boot Order", ",Disk,USB,,Network,"}},
          {&QZBiosData::LBO, nullptr},
