@@ -89,9 +89,11 @@ Fixture MakeFixture() {
 
     std::vector<CaptureRow> rows;
     std::vector<std::string> devices;
+    qz::shared::wmi::UnreadableValues unreadable;
     std::string error;
     fixture.capture = fixture.root / "capture.json";
-    if (!qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), rows, devices) ||
+    if (!qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), rows, devices,
+                                                 unreadable) ||
         rows.size() != 152 ||
         !qz::shared::wmi::WriteCaptureFile(fixture.capture.string(), rows, error)) {
         std::fprintf(stderr, "qzbios_bench_sources: cannot set up the fixture in %s: %s\n",
@@ -126,7 +128,9 @@ void BM_FirmwareAttributes(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<CaptureRow> rows;
         std::vector<std::string> devices;
-        benchmark::DoNotOptimize(qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices));
+        qz::shared::wmi::UnreadableValues unreadable;
+        benchmark::DoNotOptimize(
+            qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices, unreadable));
     }
 }
 BENCHMARK(BM_FirmwareAttributes);

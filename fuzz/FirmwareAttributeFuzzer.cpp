@@ -2,6 +2,7 @@
 // turns them into one row named by the display name, with a value exactly when current_value can
 // be read; an enumeration with possible_values always marks an option, an ordered list keeps its
 // length without ';', and other attributes with a type keep the value as read.
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -27,9 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto text = [&files](const char* file) -> std::optional<std::string> {
         const auto found = files.find(file);
+        errno = ENOENT;
         return found == files.end() ? std::nullopt : std::optional(found->second);
     };
-    const qz::shared::wmi::CaptureRow row = qz::shared::wmi::AttributeRow("Setting", text);
+    qz::shared::wmi::UnreadableValues unreadable;
+    const qz::shared::wmi::CaptureRow row =
+        qz::shared::wmi::AttributeRow("Setting", text, unreadable);
     const std::string name = text("display_name").value_or("");
     const std::optional<std::string> type = text("type");
     const std::optional<std::string> current = text("current_value");

@@ -1,6 +1,9 @@
 // The WMI client of systems without WMI: memory running out at every allocation of its readers and
 // its writer, and the names the stand-in client answers to. Capture files and trees are tested
 // through qzbios-dump (CMakeLists.txt).
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <tuple>
@@ -29,7 +32,8 @@ TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
     std::vector<std::string> devices;
     std::string error;
     ASSERT_TRUE(LoadCaptureFile(capture, sample, error));
-    ASSERT_TRUE(ReadFirmwareAttributes(tree, fixture, devices));
+    UnreadableValues unreadable;
+    ASSERT_TRUE(ReadFirmwareAttributes(tree, fixture, devices, unreadable));
     const auto sweep = [](const char* what, const Rows& expected, auto read) {
         const std::size_t points = test::SweepAllocations(what, [&](std::size_t n) {
             Rows rows;
@@ -45,7 +49,7 @@ TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
     });
     sweep("firmware-attributes tree", fixture, [&](Rows& rows) {
         std::vector<std::string> found;
-        return ReadFirmwareAttributes(tree, rows, found) && found == devices;
+        return ReadFirmwareAttributes(tree, rows, found, unreadable) && found == devices;
     });
     sweep("capture writer", sample, [&](Rows& rows) {
         std::string message;
@@ -82,9 +86,31 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         EXPECT_EQ(client.GetValue(property, &text), kWbemNotFound);
         EXPECT_EQ(text, nullptr);
     }
-    setenv("QZ_WMI_CAPTURE", "/nonexistent.json", 1);
-    EXPECT_EQ(client.Query(query), kWbemFailed);
-    EXPECT_FALSE(client.GetNext());
+    // A capture the client cannot read fails the query; one that is not a regular file (a FIFO that
+    // nobody writes) is refused at once rather than waited for.
+    const std::string fifo = ::testing::TempDir() + "qzbios-capture-fifo";
+    mkfifo(fifo.c_str(), 0600);
+    for (const std::string& capture : {std::string("/nonexistent.json"), fifo}) {
+        setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
+        EXPECT_EQ(client.Query(query), kWbemFailed) << capture;
+        EXPECT_FALSE(client.GetNext());
+    }
+}
+
+// A current_value that exists but cannot be read is counted by its reason; a missing one is not.
+TEST(AttributeRow, CountsCurrentValuesThatCannotBeRead) {
+    UnreadableValues unreadable;
+    for (const int error : {EINVAL, EIO, EINVAL, ENOENT}) {
+        const CaptureRow row = AttributeRow(
+            "Setting",
+            [error](const char* file) {
+                errno = std::string(file) == "current_value" ? error : ENOENT;
+                return std::optional<std::string>();
+            },
+            unreadable);
+        EXPECT_EQ(row, (CaptureRow{std::string("Setting"), std::nullopt}));
+    }
+    EXPECT_EQ(unreadable, (UnreadableValues{{"Invalid argument", 2}, {"Input/output error", 1}}));
 }
 
 }  // namespace

@@ -1,27 +1,41 @@
 #!/usr/bin/env python3
 # qzbios-dump as a user meets it: its flags, exit statuses, messages, sources, formats, and record
 # and replay. Each case runs the tool and checks what it did; a failure shows what differs and keeps
-# the case's files in WORK/<case>.
+# the case's files in WORK/<case>. A case that needs root to drop privileges is skipped (77) without.
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import difflib, json, os, re, subprocess, sys
+import difflib, os, re, shutil, subprocess, sys, threading
 
 # A case: exit status, arguments, and what it needs and checks; "{data}", "{work}" and "{tool}" in
 # arguments stand for those folders and the tool. err: a pattern standard error must match;
 # out: a pattern, or out_file: the file standard output must equal; wrote: the file the tool wrote to
 # {work}/out.json must equal; env: variables over a machine without sources; make: an input to write
-# first; tree: a firmware-attributes tree to record and replay. Cases marked both run on Windows too.
+# first; stdin: a file to pipe in; fifo: a file to write into the FIFO {work}/fifo.json; stdout:
+# "/dev/full" or "closed"; unprivileged: a tree to copy with current values for root only and read
+# as user nobody; tree: a firmware-attributes tree to record and replay. Cases marked both run on
+# Windows too.
 C = "{data}/captures/"
+TREE = {"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes"}
+ONE = ["--capture", C + "one-object.json"]
+HIDDEN = "9 published settings' current values could not be read: Permission denied \\(the kernel shows current values to root only: run qzbios-dump as root\\)\n"
 CASES = {
-    "Help": dict(both=1, status=0, args=["--help"], out=r"^usage: qzbios-dump "),
+    "Help": dict(both=1, status=0, args=["--help"], out=r"(?s)^usage: qzbios-dump .*QZ_WMI_CAPTURE .*QZ_FIRMWARE_ATTRIBUTES_DIR .*Exit status:\n  0 .*\n  3  written, but incomplete"),
+    "HelpWinsAnywhere": dict(both=1, status=0, args=["--bogus", "--format", "--help"], out=r"^usage: qzbios-dump "),
     "UnknownFlag": dict(both=1, status=2, args=["--bogus"], err="unknown argument '--bogus'"),
     "BadFormat": dict(both=1, status=2, args=["--format=xml"], err="--format must be table, json or jsonl, not 'xml'"),
     "BadLogLevel": dict(both=1, status=2, args=["--log-level", "7"], err="--log-level must be one of "),
     "NumericLogLevel": dict(both=1, status=0, args=["--log-level", "6", "--format", "jsonl"], out=r'"NetPXEBoot":"NA",'),
     "FlagWithoutValue": dict(both=1, status=2, args=["--format"], err="--format needs a value"),
+    "EmptyValue": dict(both=1, status=2, args=["--format="], err="--format needs a value"),
+    "FlagTwice": dict(both=1, status=2, args=["--format", "json", "--format=table"], err="--format is given twice"),
+    "RecordTwice": dict(both=1, status=2, args=["record", "a.json", "--record", "b.json"], err="--record is given twice"),
     "RecordWithoutFile": dict(both=1, status=2, args=["record"], err="record needs an output file"),
+    "RecordEmptyFile": dict(both=1, status=2, args=["record", ""], err="record needs an output file"),
+    "OutputToFullDisk": dict(both=1, status=1, args=["--format", "json"], stdout="/dev/full", err="cannot write the output: No space left on device"),
+    "OutputClosed": dict(status=1, args=[], stdout="closed", err="cannot write the output: Bad file descriptor"),
     "NoSource": dict(status=0, args=[], err="no settings source found", out_file="{data}/no-source.expected.txt"),
+    "CaptureEmptyName": dict(status=2, args=["--capture", ""], err="--capture needs a value"),
     "MissingCapture": dict(status=2, args=["--capture", "/nonexistent.json"], err="capture file '/nonexistent.json': No such file or directory"),
     "EmptyCapture": dict(status=2, args=["--capture", "/dev/null"], err="capture file '/dev/null': the file is empty"),
     "DirectoryCapture": dict(status=2, args=["--capture", "{data}"], err="capture file '.*/data': "),
@@ -31,12 +45,18 @@ CASES = {
     "LargestCapture": dict(status=2, make=16 << 20, err="capture file '.*': not valid JSON at byte 1: "),
     "NestedArrays": dict(status=2, make="[" * 100000, err="capture file '.*': element 1 is not an object"),
     "NestedObjects": dict(status=2, make='{"a":' * 100000, err="capture file '.*': nested deeper than 32 levels"),
-    "CaptureWinsOverTree": dict(status=0, args=["--source", "--format=jsonl", "--capture", C + "one-object.json"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes"}, err="^qzbios-dump: source: capture .*/one-object.json\n$", out='"FastBoot":"On",'),
-    "TreeSource": dict(status=0, args=["--source", "--format=jsonl"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes"}, err="^qzbios-dump: source: firmware-attributes .*/firmware-attributes: aux-firmware platform-bios\n$"),
+    "CaptureFromStandardInput": dict(status=0, args=["--capture", "-", "--format=jsonl", "--source"], stdin=C + "one-object.json", err="^qzbios-dump: source: capture standard input\n$", out='"FastBoot":"On",'),
+    "CaptureFromDevStdin": dict(status=0, args=["--capture", "/dev/stdin", "--format=jsonl"], stdin=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
+    "CaptureFromFifo": dict(status=0, args=["--format=jsonl"], env={"QZ_WMI_CAPTURE": "{work}/fifo.json"}, fifo=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
+    "CaptureWinsOverTree": dict(status=0, args=["--source", "--format=jsonl"] + ONE, env=TREE, err="^qzbios-dump: source: capture .*/one-object.json\n$", out='"FastBoot":"On",'),
+    "TreeSource": dict(status=0, args=["--source", "--format=jsonl"], env=TREE, err="^qzbios-dump: source: firmware-attributes .*/firmware-attributes: aux-firmware platform-bios\n$"),
     "OlderTreeSource": dict(status=0, args=["--source", "--format=jsonl"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-pre-6.3"}, err="^qzbios-dump: source: firmware-attributes [^\n]*: legacy-bios\n$"),
+    "DeviceNamedForRoot": dict(status=2, args=[], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes/platform-bios/"}, err="names the firmware-attributes device '.*/platform-bios/'; name the folder that holds its devices instead, '.*/data/firmware-attributes'"),
     "DefaultRoot": dict(status=0, args=[], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": ""}, err="/sys/class/firmware-attributes holds no firmware-attributes device"),
-    "UnwritableRecord": dict(status=2, args=["record", "/nonexistent/out.json", "--capture", C + "one-object.json"], err="cannot write '/nonexistent/out.json': No such file or directory"),
-    "RecordOneSetting": dict(status=0, args=["--record={work}/out.json", "--capture", C + "one-object.json"], err="^qzbios-dump: recorded 1 setting to '.*'\n$"),
+    "HiddenValues": dict(status=3, args=["--format=jsonl"], unprivileged="{data}/firmware-attributes", err="^qzbios-dump: " + HIDDEN + "$", out='"FastBoot":"","USBSBoot":"","NetPXEBoot":"NA",'),
+    "HiddenValuesRecorded": dict(status=3, args=["record", "-"], unprivileged="{data}/firmware-attributes", err="^qzbios-dump: recorded 11 settings to standard output\nqzbios-dump: " + HIDDEN + "$", out='"Name": "Fast Boot",\n        "Value": null'),
+    "UnwritableRecord": dict(status=1, args=["record", "/nonexistent/out.json"] + ONE, err="cannot write '/nonexistent/out.json': No such file or directory"),
+    "RecordOneSetting": dict(status=0, args=["--source", "record", "{work}/out.json"] + ONE, err="\nqzbios-dump: recorded 1 setting to '.*'\n$"),
     "RecordWithoutSource": dict(status=1, args=["record", "{work}/out.json"], err=r"no settings to record: the query failed \(0x8004100E\)"),
 }
 for name, message in [("truncated", "not valid JSON at byte"), ("bom-only", "not valid JSON at byte 1: .*unexpected end of input"),
@@ -44,15 +64,22 @@ for name, message in [("truncated", "not valid JSON at byte"), ("bom-only", "not
                       ("not-utf8", "not valid JSON at byte 12: "), ("trailing", "not valid JSON at byte 19: "),
                       ("odd-utf16", "UTF-16 text with an odd number"), ("nested-33", "nested deeper than 32 levels")]:
     CASES["Capture." + name] = dict(status=2, args=["--capture", C + name + ".json"], err=f"capture file '.*/{name}.json': {message}")
+# Captures with nothing the library can use: a warning naming the file, and the records as they are.
+for name, path in [("records", "{data}/firmware-attributes.expected.json"), ("lower-case", C + "lower-case.json"), ("empty-object", "{data}/captures/empty-object.json")]:
+    CASES["Unusable." + name] = dict(status=3, args=["--format=jsonl", "--capture", path], err='capture file .*: no row has a "Name" that is a string \\(1 read;', out='"NetPXEBoot":"NA",')
 # PowerShell's output in each encoding (byte order marks, CRLF, members that cannot be read, escapes,
 # 32 levels of nesting), re-recorded as the client delivered it.
-for encoding in ["", "-utf16le", "-utf16be"]:
+CASES["Capture.powershell"] = dict(status=0, args=["record", "-", "--capture", C + "powershell.json"], err="recorded 8 settings to standard output", out_file=C + "powershell.expected.json")
+for encoding in ["-utf16le", "-utf16be"]:
     CASES["Capture.powershell" + encoding] = dict(status=0, args=["record", "{work}/out.json", "--capture", C + f"powershell{encoding}.json"],
                                                   err="recorded 8 settings", wrote=C + "powershell.expected.json")
 # Each tree is recorded as the capture beside it, its records are those beside it, and the capture
-# replays to the same records. The FIFO tree is made when the case runs.
-for tree in ["firmware-attributes", "firmware-attributes-pre-6.3", "firmware-attributes-odd", "firmware-attributes-fifo"]:
-    CASES["RecordAndReplay." + tree] = dict(status=0, tree=tree)
+# replays to the same records. The FIFO tree is made when the case runs. Values that cannot be read
+# are said, and make the run incomplete.
+CASES["RecordAndReplay.firmware-attributes"] = dict(status=0, tree="firmware-attributes", err="^qzbios-dump: recorded 11 settings to 'capture.json'\n$")
+CASES["RecordAndReplay.firmware-attributes-pre-6.3"] = dict(status=0, tree="firmware-attributes-pre-6.3", err="^qzbios-dump: recorded 12 settings to 'capture.json'\n$")
+CASES["RecordAndReplay.firmware-attributes-odd"] = dict(status=3, tree="firmware-attributes-odd", err=": 1 published setting's current value could not be read: Is a directory\n.*: 1 published setting's current value could not be read: Too many levels of symbolic links\n$")
+CASES["RecordAndReplay.firmware-attributes-fifo"] = dict(status=3, tree="firmware-attributes-fifo", err=": 1 published setting's current value could not be read: Invalid argument\n$")
 
 
 def fail(what, expected, actual):
@@ -65,12 +92,14 @@ def fail_if_differs(what, expected, actual):
         fail(f"{what} differs", expected, actual)
 
 
-def run(command, env, work):
+def run(command, env, work, stdin=None, stdout=None):
+    out_target = subprocess.PIPE if stdout is None else subprocess.DEVNULL if stdout == "closed" else open(stdout, "wb")
     try:
-        done = subprocess.run(command, env=env, cwd=work, capture_output=True, timeout=60)
+        done = subprocess.run(command, env=env, cwd=work, input=stdin, stdout=out_target, stderr=subprocess.PIPE, timeout=60,
+                              preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None)
     except subprocess.TimeoutExpired:
         sys.exit(f"FAIL: {command} did not finish within 60 s")
-    out, err = (s.decode("utf-8", "surrogateescape").replace("\r\n", "\n") for s in (done.stdout, done.stderr))
+    out, err = (s.decode("utf-8", "surrogateescape").replace("\r\n", "\n") for s in (done.stdout or b"", done.stderr))
     with open(os.path.join(work, "stdout"), "w", encoding="utf-8", errors="surrogateescape") as f:
         f.write(out)
     return done.returncode, out, err
@@ -81,40 +110,7 @@ def read(path):
         return f.read()
 
 
-def main(tool, data, work, name, *emulator):
-    case = CASES[name]
-    work = os.path.join(work, name)
-    os.makedirs(work, exist_ok=True)
-    fill = lambda s: s.format(data=data, work=work, tool=tool)
-    env = dict(os.environ, QZ_WMI_CAPTURE="", QZ_FIRMWARE_ATTRIBUTES_DIR="/nonexistent")
-    env.update({k: fill(v) for k, v in case.get("env", {}).items()})
-    tool_command = list(emulator) + [tool]
-    if "tree" in case:
-        tree = os.path.join(data, case["tree"])
-        if case["tree"].endswith("fifo"):  # git cannot hold a FIFO
-            tree = os.path.join(work, "tree")
-            os.makedirs(os.path.join(tree, "dev/attributes/Fifo"), exist_ok=True)
-            fifo = os.path.join(tree, "dev/attributes/Fifo/current_value")
-            os.path.exists(fifo) or os.mkfifo(fifo)
-        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
-        status, _, err = run(tool_command + ["record", "capture.json"], env, work)
-        if status != 0:
-            sys.exit(f"FAIL: record exit {status}: {err}")
-        fail_if_differs("the recorded capture", read(os.path.join(data, case["tree"] + ".json")), read(os.path.join(work, "capture.json")))
-        status, live, err = run(tool_command + ["--format", "json"], env, work)
-        if not case["tree"].endswith("fifo"):
-            fail_if_differs("the records", read(os.path.join(data, case["tree"] + ".expected.json")), live)
-        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = "/nonexistent"
-        _, replayed, _ = run(tool_command + ["--capture", "capture.json", "--format", "json"], env, work)
-        fail_if_differs("the replayed records", live, replayed)
-        return
-    args = [fill(a) for a in case.get("args", [])]
-    if "make" in case:
-        made = os.path.join(work, "input.json")
-        with open(made, "wb") as f:
-            f.truncate(case["make"]) if isinstance(case["make"], int) else f.write(case["make"].encode())
-        args = ["--capture", made]
-    status, out, err = run(tool_command + args, env, work)
+def check(case, status, out, err, fill):
     if status != case["status"]:
         sys.exit(f"FAIL: exit status {status}, expected {case['status']}; stderr:\n{err}")
     if status == 2 and not re.fullmatch(r"[^\n]+\n", err):
@@ -125,6 +121,55 @@ def main(tool, data, work, name, *emulator):
         fail(f"stdout does not match /{case['out']}/", "", out)
     if "out_file" in case:
         fail_if_differs("stdout", read(fill(case["out_file"])), out)
+
+
+def main(tool, data, work, name, *emulator):
+    case = CASES[name]
+    work = os.path.join(work, name)
+    os.makedirs(work, exist_ok=True)
+    fill = lambda s: s.format(data=data, work=work, tool=tool)
+    env = dict(os.environ, QZ_WMI_CAPTURE="", QZ_FIRMWARE_ATTRIBUTES_DIR="/nonexistent")
+    env.update({k: fill(v) for k, v in case.get("env", {}).items()})
+    command = list(emulator) + [tool]
+    if "tree" in case:
+        tree = os.path.join(data, case["tree"])
+        if case["tree"].endswith("fifo"):  # git cannot hold a FIFO
+            tree = os.path.join(work, "tree")
+            os.makedirs(os.path.join(tree, "dev/attributes/Fifo"), exist_ok=True)
+            fifo = os.path.join(tree, "dev/attributes/Fifo/current_value")
+            os.path.exists(fifo) or os.mkfifo(fifo)
+        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
+        check(case, *run(command + ["record", "capture.json"], env, work), fill)
+        fail_if_differs("the recorded capture", read(os.path.join(data, case["tree"] + ".json")), read(os.path.join(work, "capture.json")))
+        status, live, _ = run(command + ["--format", "json"], env, work)
+        if not case["tree"].endswith("fifo"):
+            fail_if_differs("the records", read(os.path.join(data, case["tree"] + ".expected.json")), live)
+        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = "/nonexistent"
+        _, replayed, _ = run(command + ["--capture", "capture.json", "--format", "json"], env, work)
+        fail_if_differs("the replayed records", live, replayed)
+        return
+    args = [fill(a) for a in case.get("args", [])]
+    if "make" in case:
+        made = os.path.join(work, "input.json")
+        with open(made, "wb") as f:
+            f.truncate(case["make"]) if isinstance(case["make"], int) else f.write(case["make"].encode())
+        args = ["--capture", made]
+    if "fifo" in case:
+        fifo = os.path.join(work, "fifo.json")
+        os.path.exists(fifo) or os.mkfifo(fifo)
+        threading.Thread(target=lambda: open(fifo, "wb").write(open(fill(case["fifo"]), "rb").read()), daemon=True).start()
+    if "unprivileged" in case:
+        if os.geteuid() != 0:
+            sys.exit(77)
+        tree = os.path.join(work, "tree")
+        shutil.rmtree(tree, ignore_errors=True)
+        shutil.copytree(fill(case["unprivileged"]), tree, symlinks=True)
+        for folder, _, files in os.walk(tree):
+            "current_value" in files and os.chmod(os.path.join(folder, "current_value"), 0o600)
+        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
+        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+    stdin = open(fill(case["stdin"]), "rb").read() if "stdin" in case else None
+    check(case, *run(command + args, env, work, stdin, case.get("stdout")), fill)
     if "wrote" in case:
         fail_if_differs("the written capture", read(fill(case["wrote"])), read(os.path.join(work, "out.json")))
 

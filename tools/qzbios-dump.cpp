@@ -1,8 +1,10 @@
 // qzbios-dump: prints the BIOS attributes exactly as a host reads them from the records.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -15,6 +17,8 @@
 
 #include "CaptureFile.h"
 #if !defined(_WIN32)
+#include <filesystem>
+
 #include "SettingsSource.h"
 #endif
 #include "FieldTable.h"
@@ -27,7 +31,10 @@ using qz::shared::qzbios::QZBiosData;
 using qz::tools::kRecordFields;
 using qz::tools::RecordField;
 
+// Exit statuses, as --help lists them.
+constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitIncomplete = 3;
 
 const char kUsage[] =
     "usage: qzbios-dump [--format table|json|jsonl] [--capture FILE] [--source]\n"
@@ -39,19 +46,45 @@ const char kUsage[] =
     "\n"
     "  --format FORMAT      table of field, value and type (default), one JSON object\n"
     "                       (json), or one JSON object per line (jsonl)\n"
-    "  --capture FILE       read the settings from a capture file (as QZ_WMI_CAPTURE=FILE)\n"
+    "  --capture FILE       read the settings from a capture file, once ('-' is standard\n"
+    "                       input); the same as QZ_WMI_CAPTURE=FILE\n"
     "  --source             say on standard error where the settings come from\n"
-    "  --record FILE        write every setting row, unfiltered, to FILE as a capture\n"
+    "  record FILE, --record FILE\n"
+    "                       write every setting row, unfiltered, to FILE as a capture\n"
+    "                       ('-' is standard output)\n"
     "  --log-level LEVEL    show the library's diagnostics at LEVEL or more severe on\n"
-    "                       standard error: none, fatal, error, warning, info, debug, verbose\n"
-    "  --help               show this text\n"
-    "  --version            show the version\n";
+    "                       standard error: none, fatal, error, warning, info, debug,\n"
+    "                       verbose, or the same as a number from 0 to 6\n"
+    "  --help               show this text, wherever it stands\n"
+    "  --version            show the version\n"
+    "Each flag may be given once, and a value may follow it or an '='.\n"
+    "\n"
+    "Environment (Linux):\n"
+    "  QZ_WMI_CAPTURE              a capture file to read the settings from\n"
+    "  QZ_FIRMWARE_ATTRIBUTES_DIR  the folder holding the firmware-attributes devices\n"
+    "                              (/sys/class/firmware-attributes when unset)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the settings were read and written out\n"
+    "  1  the run failed: the library reported an error, there was nothing to record,\n"
+    "     or the output could not be written\n"
+    "  2  a usage error, or a capture file that cannot be read or parsed\n"
+    "  3  written, but incomplete: a published setting's current value could not be\n"
+    "     read (the kernel shows them to root only), or a capture held no row that the\n"
+    "     library can use\n";
 
-// Where the settings come from: a description, and whether there is anything to read.
+// Where the settings come from: a description, whether there is anything to read, and whether the
+// user named the wrong folder.
 struct SourceDescription {
     std::string text;
     bool found = false;
+    bool misnamed = false;
 };
+
+// How a path given on the command line reads in a message; "-" is the standard stream `stream`.
+std::string Shown(const std::string& path, const char* stream) {
+    return path == "-" ? stream : "'" + path + "'";
+}
 
 #if defined(_WIN32)
 // Windows reads the firmware's WMI provider; captures are replayed only where there is no WMI.
@@ -61,35 +94,63 @@ std::string Narrow(const wchar_t* text) {
     return text == nullptr ? std::string() : plog::util::toNarrow(text, plog::codePage::kChar);
 }
 
-void UseCapture(const std::string& /*path*/) {}
+void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> /*rows*/) {}
 
-SourceDescription DescribeSource() { return {"WMI", true}; }
+SourceDescription DescribeSource(const std::string& /*capture*/) { return {"WMI", true}; }
+
+bool ReportUnreadableValues() { return false; }
 #else
 constexpr bool kReadsCaptures = true;
 
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
 
-void UseCapture(const std::string& path) { setenv("QZ_WMI_CAPTURE", path.c_str(), 1); }
+void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> rows) {
+    qz::shared::wmi::ServeCaptureRows(std::move(rows));
+}
 
-SourceDescription DescribeSource() {
-    using qz::shared::wmi::SettingsSource;
-    const SettingsSource source = qz::shared::wmi::FindSettingsSource();
-    switch (source.kind) {
-        case SettingsSource::Kind::kCapture:
-            return {"capture " + source.path, true};
-        case SettingsSource::Kind::kFirmwareAttributes: {
-            std::string text = "firmware-attributes " + source.path + ":";
-            for (const std::string& device : source.devices) {
-                text += " " + device;
-            }
-            return {text, true};
+SourceDescription DescribeSource(const std::string& capture) {
+    if (!capture.empty()) {
+        return {"capture " + (capture == "-" ? "standard input" : capture), true};
+    }
+    const qz::shared::wmi::SettingsSource source = qz::shared::wmi::FindSettingsSource();
+    if (!source.devices.empty()) {
+        std::string text = "firmware-attributes " + source.path + ":";
+        for (const std::string& device : source.devices) {
+            text += " " + device;
         }
-        case SettingsSource::Kind::kNone:
-            break;
+        return {text, true};
+    }
+    std::filesystem::path root = std::filesystem::path(source.path).lexically_normal();
+    if (root.filename().empty()) {
+        root = root.parent_path();  // the path ended in a separator
+    }
+    std::error_code failed;
+    if (std::filesystem::is_directory(root / "attributes", failed)) {
+        return {"QZ_FIRMWARE_ATTRIBUTES_DIR names the firmware-attributes device '" + source.path +
+                    "'; name the folder that holds its devices instead, '" +
+                    root.parent_path().string() + "'",
+                false, true};
     }
     return {"none (QZ_WMI_CAPTURE is not set and " + source.path +
                 " holds no firmware-attributes device)",
             false};
+}
+
+// Says on standard error which published settings' current values the last read could not get,
+// once per reason; true when there were any.
+bool ReportUnreadableValues() {
+    const qz::shared::wmi::UnreadableValues unreadable =
+        qz::shared::wmi::LastQueryUnreadableValues();
+    for (const auto& [reason, count] : unreadable) {
+        const bool denied = reason == std::strerror(EACCES);
+        std::fprintf(stderr, "qzbios-dump: %zu published %s could not be read: %s%s\n", count,
+                     count == 1 ? "setting's current value" : "settings' current values",
+                     reason.c_str(),
+                     denied ? " (the kernel shows current values to root only: run qzbios-dump "
+                              "as root)"
+                            : "");
+    }
+    return !unreadable.empty();
 }
 #endif
 
@@ -132,63 +193,57 @@ int ParseSeverity(const std::string& text) {
     return -1;
 }
 
-// Returns -1 when the options are good, otherwise the exit code.
+// Returns -1 when the options are good, otherwise the exit status. --help and --version answer
+// wherever they stand; `record` is taken wherever a flag is.
 int ParseOptions(int argc, char** argv, Options& options) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto takeValue = [&](std::string& out) {
-            const auto equals = arg.find('=');
-            if (equals != std::string::npos) {
-                out = arg.substr(equals + 1);
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        const std::string flag = arg.substr(0, arg.find('='));
-        std::string value;
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (arg == "--version") {
-            std::printf("qzbios-dump %s\n", QZBIOS_VERSION);
-            return 0;
+    }
+    if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+        std::printf("qzbios-dump %s\n", QZBIOS_VERSION);
+        return 0;
+    }
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string flag = arg.substr(0, equals);
+        // "record FILE" is "--record FILE" by another name.
+        const std::string name = flag == "record" ? "--record" : flag;
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+            return UsageError(flag + " is given twice");
         }
+        seen.push_back(name);
         if (arg == "--source") {
             options.showSource = true;
             continue;
         }
-        if (arg == "record" && i == 0) {
-            if (i + 1 >= args.size()) {
-                return UsageError("record needs an output file");
-            }
-            options.record = args[++i];
-            continue;
-        }
-        if (flag == "--format" || flag == "--capture" || flag == "--log-level" ||
-            flag == "--record") {
-            if (!takeValue(value)) {
-                return UsageError(flag + " needs a value");
-            }
-        } else {
+        if (name != "--format" && name != "--capture" && name != "--log-level" &&
+            name != "--record") {
             return UsageError("unknown argument '" + arg + "'");
         }
-        if (flag == "--format") {
+        std::string value;
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        }
+        if (value.empty()) {
+            return UsageError(flag +
+                              (name == "--record" ? " needs an output file" : " needs a value"));
+        }
+        if (name == "--format") {
             if (value != "table" && value != "json" && value != "jsonl") {
                 return UsageError("--format must be table, json or jsonl, not '" + value + "'");
             }
             options.format = value;
-        } else if (flag == "--record") {
-            if (value.empty()) {
-                return UsageError("--record needs an output file");
-            }
+        } else if (name == "--record") {
             options.record = value;
-        } else if (flag == "--capture") {
+        } else if (name == "--capture") {
             if (!kReadsCaptures) {
                 return UsageError("--capture is not available here: settings come from WMI");
             }
@@ -197,8 +252,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.logLevel = ParseSeverity(value);
             if (options.logLevel < 0) {
                 return UsageError(
-                    "--log-level must be one of none, fatal, error, warning, "
-                    "info, debug, verbose, not '" +
+                    "--log-level must be one of none, fatal, error, warning, info, debug, "
+                    "verbose, or 0 to 6, not '" +
                     value + "'");
             }
         }
@@ -259,43 +314,28 @@ int Record(const std::string& path) {
     }
     std::string error;
     if (!qz::shared::wmi::WriteCaptureFile(path, rows, error)) {
-        std::fprintf(stderr, "qzbios-dump: cannot write '%s': %s\n", path.c_str(), error.c_str());
-        return kExitUsage;
+        std::fprintf(stderr, "qzbios-dump: cannot write %s: %s\n",
+                     Shown(path, "standard output").c_str(), error.c_str());
+        return kExitFailed;
     }
-    std::fprintf(stderr, "qzbios-dump: recorded %zu %s to '%s'\n", rows.size(),
-                 rows.size() == 1 ? "setting" : "settings", path.c_str());
+    std::fprintf(stderr, "qzbios-dump: recorded %zu %s to %s\n", rows.size(),
+                 rows.size() == 1 ? "setting" : "settings", Shown(path, "standard output").c_str());
     return 0;
 }
 
-}  // namespace
+// Settles the exit status once standard output is flushed: output that could not be written (a full
+// disk, a closed standard output) fails the run.
+int Finish(int status) {
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "qzbios-dump: cannot write the output: %s\n", std::strerror(errno));
+        return kExitFailed;
+    }
+    return status;
+}
 
-int main(int argc, char** argv) {
-    Options options;
-    const int parsed = ParseOptions(argc, argv, options);
-    if (parsed >= 0) {
-        return parsed;
-    }
-    if (!options.capture.empty()) {
-        UseCapture(options.capture);
-    }
-    if (const char* capture = std::getenv("QZ_WMI_CAPTURE");
-        kReadsCaptures && capture != nullptr && *capture != '\0') {
-        std::vector<qz::shared::wmi::CaptureRow> rows;
-        std::string error;
-        if (!qz::shared::wmi::LoadCaptureFile(capture, rows, error)) {
-            std::fprintf(stderr, "qzbios-dump: capture file '%s': %s\n", capture, error.c_str());
-            return kExitUsage;
-        }
-    }
-    const SourceDescription source = DescribeSource();
-    if (options.showSource) {
-        std::fprintf(stderr, "qzbios-dump: source: %s\n", source.text.c_str());
-    } else if (!source.found) {
-        std::fprintf(stderr, "qzbios-dump: no settings source found: %s\n", source.text.c_str());
-    }
-    if (!options.record.empty()) {
-        return Record(options.record);
-    }
+// Prints the record as the library hands it out; the exit status.
+int Print(const Options& options) {
     static StderrAppender appender;
     if (options.logLevel >= 0) {
         qzSharedInitializeLogger(options.logLevel, &appender);
@@ -306,7 +346,7 @@ int main(int argc, char** argv) {
         const QZBiosData* records = bios.GetQZBiosData(count);
         if (records == nullptr || count == 0) {
             std::fprintf(stderr, "qzbios-dump: the library returned no record\n");
-            return 1;
+            return kExitFailed;
         }
         if (options.format != "table") {
             PrintJson(records[0], options.format == "jsonl");
@@ -315,7 +355,55 @@ int main(int argc, char** argv) {
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n", e.what());
-        return 1;
+        return kExitFailed;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseOptions(argc, argv, options);
+    if (parsed >= 0) {
+        return Finish(parsed);
+    }
+    bool incomplete = false;
+    // A capture is read here, once, and its rows handed to the client: a pipe, a FIFO or standard
+    // input cannot be read a second time.
+    std::string capture = options.capture;
+    if (const char* named = std::getenv("QZ_WMI_CAPTURE");
+        kReadsCaptures && capture.empty() && named != nullptr) {
+        capture = named;
+    }
+    if (!capture.empty()) {
+        std::vector<qz::shared::wmi::CaptureRow> rows;
+        std::string error;
+        if (!qz::shared::wmi::ReadCapture(capture, rows, error)) {
+            std::fprintf(stderr, "qzbios-dump: capture file %s: %s\n",
+                         Shown(capture, "standard input").c_str(), error.c_str());
+            return kExitUsage;
+        }
+        if (std::none_of(rows.begin(), rows.end(), [](const auto& row) { return row.name; })) {
+            std::fprintf(stderr,
+                         "qzbios-dump: capture file %s: no row has a \"Name\" that is a string "
+                         "(%zu read; the members are \"Name\" and \"Value\", letter case "
+                         "included)\n",
+                         Shown(capture, "standard input").c_str(), rows.size());
+            incomplete = true;
+        }
+        ServeCapture(std::move(rows));
+    }
+    const SourceDescription source = DescribeSource(capture);
+    if (source.misnamed) {
+        return UsageError(source.text);
+    }
+    if (options.showSource) {
+        std::fprintf(stderr, "qzbios-dump: source: %s\n", source.text.c_str());
+    } else if (!source.found) {
+        std::fprintf(stderr, "qzbios-dump: no settings source found: %s\n", source.text.c_str());
+    }
+    const int status = options.record.empty() ? Print(options) : Record(options.record);
+    incomplete = ReportUnreadableValues() || incomplete;
+    return Finish(status == 0 && incomplete ? kExitIncomplete : status);
 }

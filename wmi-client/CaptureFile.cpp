@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -214,19 +215,15 @@ bool ParseCapture(std::string_view text, std::vector<CaptureRow>& rows,
     return false;
 }
 
-bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
-                     std::string& error) noexcept {
+namespace {
+
+// Reads what is left of `file`, at most kMaxCaptureBytes, and parses it.
+bool ReadAndParse(std::FILE* file, std::vector<CaptureRow>& rows, std::string& error) noexcept {
     try {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                             &std::fclose);
-        if (!file) {
-            error = std::strerror(errno);
-            return false;
-        }
         std::string text;
         char buffer[65536];
         std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
             if (text.size() + got > kMaxCaptureBytes) {
                 error = "larger than the " + std::to_string(kMaxCaptureBytes >> 20) +
                         " MiB a capture may have";
@@ -234,7 +231,7 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
             }
             text.append(buffer, got);
         }
-        if (std::ferror(file.get()) != 0) {
+        if (std::ferror(file) != 0) {
             error = std::strerror(errno);
             return false;
         }
@@ -251,6 +248,41 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
     return false;
 }
 
+bool OpenAndRead(const std::string& path, std::vector<CaptureRow>& rows,
+                 std::string& error) noexcept {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    return ReadAndParse(file.get(), rows, error);
+}
+
+}  // namespace
+
+bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
+                     std::string& error) noexcept {
+    // Looked at before it is opened: opening a FIFO that has no writer would wait for one.
+    try {
+        std::error_code failed;
+        const std::filesystem::file_status status = std::filesystem::status(path, failed);
+        if (!failed && !std::filesystem::is_regular_file(status)) {
+            SetError(error, "not a regular file");
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        SetError(error, "out of memory while reading it");
+        return false;
+    }
+    return OpenAndRead(path, rows, error);
+}
+
+bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
+                 std::string& error) noexcept {
+    return path == "-" ? ReadAndParse(stdin, rows, error) : OpenAndRead(path, rows, error);
+}
+
 bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
                       std::string& error) noexcept {
     try {
@@ -265,6 +297,14 @@ bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& ro
             text += "    }";
         }
         text += rows.empty() ? "\n" : "\n]\n";
+        if (path == "-") {
+            if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                std::fflush(stdout) != 0) {
+                error = std::strerror(errno);
+                return false;
+            }
+            return true;
+        }
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
                                                              &std::fclose);
         if (!file) {

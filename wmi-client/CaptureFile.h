@@ -33,13 +33,20 @@ constexpr std::size_t kMaxCaptureBytes = std::size_t{16} << 20;
 QZ_WMI_CLIENT_API bool ParseCapture(std::string_view text, std::vector<CaptureRow>& rows,
                                     std::string& error) noexcept;
 
-// Reads and parses the capture file at `path`, reading at most kMaxCaptureBytes. Never throws.
+// Reads and parses the capture file at `path`, reading at most kMaxCaptureBytes. Only a regular
+// file is read: anything else (a FIFO, which might never be written, a device, a directory) is
+// refused as "not a regular file". Never throws.
 QZ_WMI_CLIENT_API bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
                                        std::string& error) noexcept;
 
+// As LoadCaptureFile, for a person or a script that hands a capture over: any file that can be
+// read once (a FIFO or a pipe too, which may block until written), and "-" for standard input.
+QZ_WMI_CLIENT_API bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
+                                   std::string& error) noexcept;
+
 // Writes `rows` to `path` as a capture file (UTF-8, no byte order mark), with null for a member
 // that cannot be read. JSON holds Unicode text only: bytes that are not UTF-8 are written as
-// U+FFFD. On failure returns false and sets `error`. Never throws.
+// U+FFFD. "-" writes to standard output. On failure returns false and sets `error`. Never throws.
 QZ_WMI_CLIENT_API bool WriteCaptureFile(const std::string& path,
                                         const std::vector<CaptureRow>& rows,
                                         std::string& error) noexcept;

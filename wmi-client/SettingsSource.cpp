@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -62,13 +64,18 @@ int OpenDirectory(const std::string& path) {
 }
 
 // The first kMaxAttributeFileBytes bytes of the regular file `name` in the directory `dir`, without
-// one trailing newline; nullopt when it is missing, unreadable or not a regular file. Opened
-// non-blocking so that a FIFO planted in a tree cannot hang the read.
+// one trailing newline; nullopt with errno set when it is missing (ENOENT), unreadable, a directory
+// (EISDIR) or another file that is not regular (EINVAL). Opened non-blocking so that a FIFO planted
+// in a tree cannot hang the read.
 std::optional<std::string> ReadAttributeFile(int dir, const char* name) {
     const FileDescriptor file(openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     const int fd = file.fd;
     struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return std::nullopt;
     }
     // Sysfs values are short: read them through a small buffer, so that the string holds only
@@ -163,13 +170,18 @@ void SplitInlineOptions(std::string& current, std::vector<std::string>& options)
 
 }  // namespace
 
-CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read) {
+CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read,
+                        UnreadableValues& unreadable) {
     CaptureRow row;
     const std::optional<std::string> displayName = read("display_name");
     row.name = displayName && !displayName->empty() ? *displayName : name;
     std::optional<std::string> current = read("current_value");
     if (!current) {
-        return row;  // the value cannot be read
+        // The setting is published, but its value cannot be read: a fact to report.
+        if (const int error = errno; error != ENOENT) {
+            ++unreadable[std::strerror(error)];
+        }
+        return row;
     }
     const std::optional<std::string> type = read("type");
     if (type == "ordered-list") {
@@ -204,9 +216,11 @@ std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root) {
 }
 
 bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
-                            std::vector<std::string>& devices) noexcept {
+                            std::vector<std::string>& devices,
+                            UnreadableValues& unreadable) noexcept {
     try {
         std::vector<CaptureRow> found;
+        UnreadableValues problems;
         std::vector<std::string> names = ListFirmwareAttributeDevices(root);
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
@@ -216,9 +230,10 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
             for (const std::string& attribute : ListDirectory(attributes)) {
                 const FileDescriptor dir(OpenDirectory(attributes + "/" + attribute));
                 if (dir.fd >= 0) {
-                    found.push_back(AttributeRow(attribute, [&dir](const char* file) {
-                        return ReadAttributeFile(dir.fd, file);
-                    }));
+                    found.push_back(AttributeRow(
+                        attribute,
+                        [&dir](const char* file) { return ReadAttributeFile(dir.fd, file); },
+                        problems));
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
@@ -242,6 +257,7 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
         }
         rows = std::move(found);
         devices = std::move(names);
+        unreadable = std::move(problems);
         return true;
     } catch (const std::exception&) {
         return false;
