@@ -22,6 +22,7 @@
 #include "SettingsSource.h"
 #endif
 #include "FieldTable.h"
+#include "TableText.h"
 #include "qzbios/QZBios.h"
 #include "wmi/WMIClient.h"
 
@@ -261,18 +262,22 @@ int ParseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// One line a field, whatever the value holds; columns aligned by the width a terminal gives them.
 void PrintTable(const QZBiosData& record) {
     std::vector<std::string> values;
-    int width = 5;  // "Value"
+    std::size_t width = 5;  // "Value"
     for (const RecordField& field : kRecordFields) {
-        values.push_back(field.text != nullptr ? std::string(record.*field.text)
+        values.push_back(field.text != nullptr ? qz::tools::TerminalText(record.*field.text)
                                                : std::to_string(record.*field.number));
-        width = std::max(width, static_cast<int>(values.back().size()));
+        width = std::max(width, qz::tools::DisplayWidth(values.back()));
     }
-    std::printf("%-18s %-*s %s\n", "Field", width, "Value", "Type");
+    const auto line = [width](const char* name, const std::string& value, const char* type) {
+        const std::string padding(width - qz::tools::DisplayWidth(value), ' ');
+        std::printf("%-18s %s%s %s\n", name, value.c_str(), padding.c_str(), type);
+    };
+    line("Field", "Value", "Type");
     for (std::size_t i = 0; i < values.size(); ++i) {
-        std::printf("%-18s %-*s %s\n", kRecordFields[i].name, width, values[i].c_str(),
-                    kRecordFields[i].text != nullptr ? "text" : "int32");
+        line(kRecordFields[i].name, values[i], kRecordFields[i].text != nullptr ? "text" : "int32");
     }
 }
 

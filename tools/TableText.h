@@ -1,0 +1,19 @@
+// How a value shows in qzbios-dump's table: one line, nothing a terminal would act on, and its
+// width in columns.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qz::tools {
+
+// `value` with every control character (C0, DEL, C1) and every byte that is not part of UTF-8 text
+// escaped: "\n", "\r", "\t", "\x1b", "\u0085", "\xff"; a backslash is doubled, so that an escape
+// cannot be mistaken for the firmware's own text.
+std::string TerminalText(const std::string& value);
+
+// The columns UTF-8 text (as TerminalText gives it) takes on a terminal: two for a wide East Asian
+// character, none for a combining mark or a zero-width character, one for any other.
+std::size_t DisplayWidth(const std::string& text);
+
+}  // namespace qz::tools
