@@ -49,6 +49,7 @@ CASES = {
     "CaptureFromDevStdin": dict(status=0, args=["--capture", "/dev/stdin", "--format=jsonl"], stdin=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
     "CaptureFromFifo": dict(status=0, args=["--format=jsonl"], env={"QZ_WMI_CAPTURE": "{work}/fifo.json"}, fifo=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
     "TerminalSafeTable": dict(status=0, args=["--capture", C + "terminal.json"], out_file=C + "terminal.expected.txt"),
+    "TerminalSafeTableOfBytes": dict(status=3, args=[], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-odd"}, out_file="{data}/firmware-attributes-odd.expected.txt"),
     "CaptureWinsOverTree": dict(status=0, args=["--source", "--format=jsonl"] + ONE, env=TREE, err="^qzbios-dump: source: capture .*/one-object.json\n$", out='"FastBoot":"On",'),
     "TreeSource": dict(status=0, args=["--source", "--format=jsonl"], env=TREE, err="^qzbios-dump: source: firmware-attributes .*/firmware-attributes: aux-firmware platform-bios\n$"),
     "OlderTreeSource": dict(status=0, args=["--source", "--format=jsonl"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-pre-6.3"}, err="^qzbios-dump: source: firmware-attributes [^\n]*: legacy-bios\n$"),
