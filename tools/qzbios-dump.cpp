@@ -389,7 +389,8 @@ int main(int argc, char** argv) {
                          Shown(capture, "standard input").c_str(), error.c_str());
             return kExitUsage;
         }
-        if (std::none_of(rows.begin(), rows.end(), [](const auto& row) { return row.name; })) {
+        if (std::none_of(rows.begin(), rows.end(),
+                         [](const auto& row) { return row.name.has_value(); })) {
             std::fprintf(stderr,
                          "qzbios-dump: capture file %s: no row has a \"Name\" that is a string "
                          "(%zu read; the members are \"Name\" and \"Value\", letter case "
