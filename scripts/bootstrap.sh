@@ -23,7 +23,7 @@ done
 
 packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3
-  dpkg-dev debhelper lintian help2man)
+  dpkg-dev debhelper lintian help2man prometheus prometheus-node-exporter curl systemd)
 if [ "$want_windows" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi
@@ -44,7 +44,21 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Packages of services (prometheus, its node exporter) must not start them here: a policy that
+  # refuses every start stands while they install, unless the machine has one of its own.
+  policy=/usr/sbin/policy-rc.d
+  made_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+    made_policy=1
+  fi
+  installed=0
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" || installed=$?
+  if [ "$made_policy" = 1 ]; then
+    "${sudo_cmd[@]}" rm -f "$policy"
+  fi
+  [ "$installed" = 0 ] || exit "$installed"
 fi
 
 # plog: take the distribution's own package when its suites carry one (Debian 13 and later). Debian 12

@@ -23,7 +23,7 @@ CASES = {
     "Help": dict(both=1, status=0, args=["--help"], out=r"(?s)^usage: qzbios-dump .*QZ_WMI_CAPTURE .*QZ_FIRMWARE_ATTRIBUTES_DIR .*Exit status:\n  0 .*\n  3  written, but incomplete"),
     "HelpWinsAnywhere": dict(both=1, status=0, args=["--bogus", "--format", "--help"], out=r"^usage: qzbios-dump "),
     "UnknownFlag": dict(both=1, status=2, args=["--bogus"], err="unknown argument '--bogus'"),
-    "BadFormat": dict(both=1, status=2, args=["--format=xml"], err="--format must be table, json or jsonl, not 'xml'"),
+    "BadFormat": dict(both=1, status=2, args=["--format=xml"], err="--format must be table, json, jsonl or prometheus, not 'xml'"),
     "BadLogLevel": dict(both=1, status=2, args=["--log-level", "7"], err="--log-level must be one of "),
     "NumericLogLevel": dict(both=1, status=0, args=["--log-level", "6", "--format", "jsonl"], out=r'"NetPXEBoot":"NA",'),
     "FlagWithoutValue": dict(both=1, status=2, args=["--format"], err="--format needs a value"),
@@ -49,6 +49,13 @@ CASES = {
     "CaptureFromDevStdin": dict(status=0, args=["--capture", "/dev/stdin", "--format=jsonl"], stdin=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
     "CaptureFromFifo": dict(status=0, args=["--format=jsonl"], env={"QZ_WMI_CAPTURE": "{work}/fifo.json"}, fifo=C + "one-object.json", err="^$", out='"FastBoot":"On",'),
     "TerminalSafeTable": dict(status=0, args=["--capture", C + "terminal.json"], out_file=C + "terminal.expected.txt"),
+    "Prometheus": dict(status=0, args=["--format", "prometheus", "--capture", C + "terminal.json"], out_file=C + "terminal.expected.prom", promtool=1),
+    "PrometheusOfBytes": dict(status=3, args=["--format", "prometheus"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-odd"}, out_file="{data}/firmware-attributes-odd.expected.prom"),
+    "PrometheusOnEveryInput": dict(status=0, every=1),
+    "OutputReplaced": dict(both=1, status=0, args=["--format=prometheus", "--output", "{work}/qzbios.prom"], before="old\n", after=r'qzbios_source_info\{source="(none|wmi)"\} 1\n', promtool=1),
+    "OutputKeptOnFailure": dict(status=1, args=["--format=prometheus", "--output", "{work}/qzbios.prom", "--capture", C + "video-three-bytes.json"], before="old\n", err="reading the BIOS settings failed: "),
+    "OutputUnwritable": dict(both=1, status=1, args=["--output", "{work}/missing/qzbios.prom"], err="cannot write '.*qzbios.prom': "),
+    "OutputWithRecord": dict(both=1, status=2, args=["record", "a.json", "--output", "b.json"], err="record writes to its own FILE: --output is for the formats"),
     "TerminalSafeTableOfBytes": dict(status=3, args=[], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-odd"}, out_file="{data}/firmware-attributes-odd.expected.txt"),
     "CaptureWinsOverTree": dict(status=0, args=["--source", "--format=jsonl"] + ONE, env=TREE, err="^qzbios-dump: source: capture .*/one-object.json\n$", out='"FastBoot":"On",'),
     "TreeSource": dict(status=0, args=["--source", "--format=jsonl"], env=TREE, err="^qzbios-dump: source: firmware-attributes .*/firmware-attributes: aux-firmware platform-bios\n$"),
@@ -107,8 +114,16 @@ def run(command, env, work, stdin=None, stdout=None):
     return done.returncode, out, err
 
 
+def promtool(text, what):
+    if shutil.which("promtool") is None:
+        sys.exit(77)
+    done = subprocess.run(["promtool", "check", "metrics"], input=text.encode(), capture_output=True)
+    if done.returncode != 0 or done.stdout or done.stderr:
+        sys.exit(f"FAIL: promtool check metrics on {what}:\n{(done.stdout + done.stderr).decode()}")
+
+
 def read(path):
-    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+    with open(path, encoding="utf-8", errors="surrogateescape", newline="") as f:
         return f.read()
 
 
@@ -170,8 +185,32 @@ def main(tool, data, work, name, *emulator):
             "current_value" in files and os.chmod(os.path.join(folder, "current_value"), 0o600)
         env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
         command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+    if "every" in case:  # every committed tree and capture, hostile ones included, passes promtool
+        inputs = [("QZ_FIRMWARE_ATTRIBUTES_DIR", os.path.join(data, t)) for t in ["firmware-attributes", "firmware-attributes-pre-6.3", "firmware-attributes-odd"]]
+        inputs += [("QZ_WMI_CAPTURE", os.path.join(data, "captures", c)) for c in sorted(os.listdir(os.path.join(data, "captures"))) if c.endswith(".json")]
+        for variable, path in inputs:
+            _, out, _ = run(command + ["--format", "prometheus"], dict(env, **{variable: path}), work)
+            promtool(out, path)
+        return
+    output = os.path.join(work, "qzbios.prom")
+    if "before" in case:
+        open(output, "w").write(case["before"])
     stdin = open(fill(case["stdin"]), "rb").read() if "stdin" in case else None
-    check(case, *run(command + args, env, work, stdin, case.get("stdout")), fill)
+    status, out, err = run(command + args, env, work, stdin, case.get("stdout"))
+    check(case, status, out, err, fill)
+    if "before" in case:
+        written = read(output)
+        if "after" not in case and written != case["before"]:
+            fail("a failed run changed --output's file", case["before"], written)
+        if "after" in case and not re.search(case["after"], written):
+            fail(f"--output's file does not match /{case['after']}/", "", written)
+        if "after" in case and oct(os.stat(output).st_mode & 0o777) != "0o644" and not emulator:
+            sys.exit(f"FAIL: --output's file has mode {oct(os.stat(output).st_mode & 0o777)}, not 0o644")
+        if sorted(os.listdir(work)) != ["qzbios.prom", "stdout"]:
+            sys.exit(f"FAIL: files left beside --output's: {sorted(os.listdir(work))}")
+        out = written
+    if "promtool" in case:
+        promtool(out, name)
     if "wrote" in case:
         fail_if_differs("the written capture", read(fill(case["wrote"])), read(os.path.join(work, "out.json")))
 

@@ -21,8 +21,10 @@
 
 #include "SettingsSource.h"
 #endif
+#include "DisplayText.h"
 #include "FieldTable.h"
-#include "TableText.h"
+#include "OutputFile.h"
+#include "Prometheus.h"
 #include "qzbios/QZBios.h"
 #include "wmi/WMIClient.h"
 
@@ -38,21 +40,24 @@ constexpr int kExitUsage = 2;
 constexpr int kExitIncomplete = 3;
 
 const char kUsage[] =
-    "usage: qzbios-dump [--format table|json|jsonl] [--capture FILE] [--source]\n"
-    "                   [--log-level LEVEL]\n"
+    "usage: qzbios-dump [--format table|json|jsonl|prometheus] [--output FILE]\n"
+    "                   [--capture FILE] [--source] [--log-level LEVEL]\n"
     "       qzbios-dump record OUTPUT.json   (or --record OUTPUT.json)\n"
     "\n"
     "Prints the 31 BIOS attributes of this machine as the qzbios library reports them, or\n"
     "records every BIOS setting the WMI client delivers as a capture file.\n"
     "\n"
     "  --format FORMAT      table of field, value and type (default), one JSON object\n"
-    "                       (json), or one JSON object per line (jsonl)\n"
+    "                       (json), one JSON object per line (jsonl), or the Prometheus\n"
+    "                       text format for a textfile collector (prometheus)\n"
+    "  --output FILE        write to FILE instead of standard output, whole or not at all:\n"
+    "                       a temporary file beside it, renamed over it, mode 0644\n"
     "  --capture FILE       read the settings from a capture file, once ('-' is standard\n"
     "                       input); the same as QZ_WMI_CAPTURE=FILE\n"
     "  --source             say on standard error where the settings come from\n"
     "  record FILE, --record FILE\n"
     "                       write every setting row, unfiltered, to FILE as a capture\n"
-    "                       ('-' is standard output)\n"
+    "                       ('-' is standard output), whole or not at all, as --output\n"
     "  --log-level LEVEL    show the library's diagnostics at LEVEL or more severe on\n"
     "                       standard error: none, fatal, error, warning, info, debug,\n"
     "                       verbose, or the same as a number from 0 to 6\n"
@@ -80,6 +85,7 @@ struct SourceDescription {
     std::string text;
     bool found = false;
     bool misnamed = false;
+    std::string kind = "none";  // capture, firmware-attributes, wmi or none
 };
 
 // How a path given on the command line reads in a message; "-" is the standard stream `stream`.
@@ -97,7 +103,11 @@ std::string Narrow(const wchar_t* text) {
 
 void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> /*rows*/) {}
 
-SourceDescription DescribeSource(const std::string& /*capture*/) { return {"WMI", true}; }
+SourceDescription DescribeSource(const std::string& /*capture*/) {
+    return {"WMI", true, false, "wmi"};
+}
+
+std::size_t UnreadableValueCount() { return 0; }
 
 bool ReportUnreadableValues() { return false; }
 #else
@@ -111,7 +121,7 @@ void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> rows) {
 
 SourceDescription DescribeSource(const std::string& capture) {
     if (!capture.empty()) {
-        return {"capture " + (capture == "-" ? "standard input" : capture), true};
+        return {"capture " + (capture == "-" ? "standard input" : capture), true, false, "capture"};
     }
     const qz::shared::wmi::SettingsSource source = qz::shared::wmi::FindSettingsSource();
     if (!source.devices.empty()) {
@@ -119,7 +129,7 @@ SourceDescription DescribeSource(const std::string& capture) {
         for (const std::string& device : source.devices) {
             text += " " + device;
         }
-        return {text, true};
+        return {text, true, false, "firmware-attributes"};
     }
     std::filesystem::path root = std::filesystem::path(source.path).lexically_normal();
     if (root.filename().empty()) {
@@ -135,6 +145,14 @@ SourceDescription DescribeSource(const std::string& capture) {
     return {"none (QZ_WMI_CAPTURE is not set and " + source.path +
                 " holds no firmware-attributes device)",
             false};
+}
+
+std::size_t UnreadableValueCount() {
+    std::size_t count = 0;
+    for (const auto& [reason, settings] : qz::shared::wmi::LastQueryUnreadableValues()) {
+        count += settings;
+    }
+    return count;
 }
 
 // Says on standard error which published settings' current values the last read could not get,
@@ -176,6 +194,7 @@ struct Options {
     std::string format = "table";
     std::string capture;
     std::string record;
+    std::string output = "-";
     bool showSource = false;
     int logLevel = -1;
 };
@@ -224,7 +243,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
             continue;
         }
         if (name != "--format" && name != "--capture" && name != "--log-level" &&
-            name != "--record") {
+            name != "--record" && name != "--output") {
             return UsageError("unknown argument '" + arg + "'");
         }
         std::string value;
@@ -238,12 +257,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
                               (name == "--record" ? " needs an output file" : " needs a value"));
         }
         if (name == "--format") {
-            if (value != "table" && value != "json" && value != "jsonl") {
-                return UsageError("--format must be table, json or jsonl, not '" + value + "'");
+            if (value != "table" && value != "json" && value != "jsonl" && value != "prometheus") {
+                return UsageError("--format must be table, json, jsonl or prometheus, not '" +
+                                  value + "'");
             }
             options.format = value;
         } else if (name == "--record") {
             options.record = value;
+        } else if (name == "--output") {
+            options.output = value;
         } else if (name == "--capture") {
             if (!kReadsCaptures) {
                 return UsageError("--capture is not available here: settings come from WMI");
@@ -259,11 +281,14 @@ int ParseOptions(int argc, char** argv, Options& options) {
             }
         }
     }
+    if (!options.record.empty() && options.output != "-") {
+        return UsageError("record writes to its own FILE: --output is for the formats");
+    }
     return -1;
 }
 
 // One line a field, whatever the value holds; columns aligned by the width a terminal gives them.
-void PrintTable(const QZBiosData& record) {
+std::string Table(const QZBiosData& record) {
     std::vector<std::string> values;
     std::size_t width = 5;  // "Value"
     for (const RecordField& field : kRecordFields) {
@@ -271,17 +296,19 @@ void PrintTable(const QZBiosData& record) {
                                                : std::to_string(record.*field.number));
         width = std::max(width, qz::tools::DisplayWidth(values.back()));
     }
-    const auto line = [width](const char* name, const std::string& value, const char* type) {
-        const std::string padding(width - qz::tools::DisplayWidth(value), ' ');
-        std::printf("%-18s %s%s %s\n", name, value.c_str(), padding.c_str(), type);
+    std::string text;
+    const auto line = [&text, width](const char* name, const std::string& value, const char* type) {
+        text += name + std::string(18 - std::strlen(name) + 1, ' ') + value +
+                std::string(width - qz::tools::DisplayWidth(value) + 1, ' ') + type + '\n';
     };
     line("Field", "Value", "Type");
     for (std::size_t i = 0; i < values.size(); ++i) {
         line(kRecordFields[i].name, values[i], kRecordFields[i].text != nullptr ? "text" : "int32");
     }
+    return text;
 }
 
-void PrintJson(const QZBiosData& record, bool oneLine) {
+std::string Json(const QZBiosData& record, bool oneLine) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const RecordField& field : kRecordFields) {
         if (field.text != nullptr) {
@@ -291,41 +318,9 @@ void PrintJson(const QZBiosData& record, bool oneLine) {
         }
     }
     // JSON holds Unicode text only: bytes that are not UTF-8 are shown as U+FFFD.
-    std::cout << object.dump(oneLine ? -1 : 2, ' ', false,
-                             nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
-}
-
-// Every row the WMI client delivers for the settings query, as the library would read it.
-int Record(const std::string& path) {
-    qz::shared::wmi::WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
-    const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
-    std::vector<qz::shared::wmi::CaptureRow> rows;
-    while (client.GetNext()) {
-        qz::shared::wmi::CaptureRow row;
-        const char* text = nullptr;
-        if (client.GetValue(L"Name", &text) == 0 && text != nullptr) {
-            row.name = text;
-        }
-        if (client.GetValue(L"Value", &text) == 0 && text != nullptr) {
-            row.value = text;
-        }
-        rows.push_back(std::move(row));
-    }
-    if (status != 0) {
-        std::fprintf(stderr, "qzbios-dump: no settings to record: the query failed (0x%08X)\n",
-                     static_cast<unsigned>(status));
-        return 1;
-    }
-    std::string error;
-    if (!qz::shared::wmi::WriteCaptureFile(path, rows, error)) {
-        std::fprintf(stderr, "qzbios-dump: cannot write %s: %s\n",
-                     Shown(path, "standard output").c_str(), error.c_str());
-        return kExitFailed;
-    }
-    std::fprintf(stderr, "qzbios-dump: recorded %zu %s to %s\n", rows.size(),
-                 rows.size() == 1 ? "setting" : "settings", Shown(path, "standard output").c_str());
-    return 0;
+    return object.dump(oneLine ? -1 : 2, ' ', false,
+                       nlohmann::ordered_json::error_handler_t::replace) +
+           '\n';
 }
 
 // Settles the exit status once standard output is flushed: output that could not be written (a full
@@ -339,8 +334,8 @@ int Finish(int status) {
     return status;
 }
 
-// Prints the record as the library hands it out; the exit status.
-int Print(const Options& options) {
+// The record as the library hands it out, in `options.format`; the exit status.
+int Print(const Options& options, const SourceDescription& source, std::string& text) {
     static StderrAppender appender;
     if (options.logLevel >= 0) {
         qzSharedInitializeLogger(options.logLevel, &appender);
@@ -353,16 +348,64 @@ int Print(const Options& options) {
             std::fprintf(stderr, "qzbios-dump: the library returned no record\n");
             return kExitFailed;
         }
-        if (options.format != "table") {
-            PrintJson(records[0], options.format == "jsonl");
-        } else {
-            PrintTable(records[0]);
-        }
+        text = options.format == "table" ? Table(records[0])
+               : options.format == "prometheus"
+                   ? qz::tools::PrometheusText(records[0], source.kind, UnreadableValueCount())
+                   : Json(records[0], options.format == "jsonl");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n", e.what());
         return kExitFailed;
     }
     return 0;
+}
+
+// Writes `text` to standard output ("-") or in place of the file `path`; the exit status.
+int Write(const std::string& path, const std::string& text) {
+    std::string error;
+    if (path != "-" && !qz::tools::WriteWholeFile(path, text, error)) {
+        std::fprintf(stderr, "qzbios-dump: cannot write '%s': %s\n", path.c_str(), error.c_str());
+        return kExitFailed;
+    }
+    if (path == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);  // Finish says whether it was written
+    }
+    return 0;
+}
+
+// Every row the WMI client delivers for the settings query, as the library would read it.
+int Record(const std::string& path) {
+    qz::shared::wmi::WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
+    const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
+    std::vector<qz::shared::wmi::CaptureRow> rows;
+    while (client.GetNext()) {
+        qz::shared::wmi::CaptureRow row;
+        const char* value = nullptr;
+        if (client.GetValue(L"Name", &value) == 0 && value != nullptr) {
+            row.name = value;
+        }
+        if (client.GetValue(L"Value", &value) == 0 && value != nullptr) {
+            row.value = value;
+        }
+        rows.push_back(std::move(row));
+    }
+    if (status != 0) {
+        std::fprintf(stderr, "qzbios-dump: no settings to record: the query failed (0x%08X)\n",
+                     static_cast<unsigned>(status));
+        return kExitFailed;
+    }
+    std::string text;
+    std::string error;
+    if (!qz::shared::wmi::CaptureText(rows, text, error)) {
+        std::fprintf(stderr, "qzbios-dump: cannot record the settings: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    const int written = Write(path, text);
+    if (written == 0) {
+        std::fprintf(stderr, "qzbios-dump: recorded %zu %s to %s\n", rows.size(),
+                     rows.size() == 1 ? "setting" : "settings",
+                     Shown(path, "standard output").c_str());
+    }
+    return written;
 }
 
 }  // namespace
@@ -409,7 +452,14 @@ int main(int argc, char** argv) {
     } else if (!source.found) {
         std::fprintf(stderr, "qzbios-dump: no settings source found: %s\n", source.text.c_str());
     }
-    const int status = options.record.empty() ? Print(options) : Record(options.record);
+    int status = 0;
+    if (options.record.empty()) {
+        std::string text;
+        status = Print(options, source, text);
+        status = status == 0 ? Write(options.output, text) : status;
+    } else {
+        status = Record(options.record);
+    }
     incomplete = ReportUnreadableValues() || incomplete;
     return Finish(status == 0 && incomplete ? kExitIncomplete : status);
 }

@@ -283,13 +283,13 @@ bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
     return path == "-" ? ReadAndParse(stdin, rows, error) : OpenAndRead(path, rows, error);
 }
 
-bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
-                      std::string& error) noexcept {
+bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
+                 std::string& error) noexcept {
     try {
         // The text is built row by row rather than as one document: destroying a JSON array or
         // object allocates, and a destructor cannot report that memory ran out. Only string values
         // pass through the library, to be escaped.
-        std::string text = rows.empty() ? "[]" : "[";
+        text = rows.empty() ? "[]" : "[";
         for (std::size_t i = 0; i < rows.size(); ++i) {
             text += i == 0 ? "\n    {\n" : ",\n    {\n";
             AppendMember(text, "Name", rows[i].name, ",\n");
@@ -297,25 +297,6 @@ bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& ro
             text += "    }";
         }
         text += rows.empty() ? "\n" : "\n]\n";
-        if (path == "-") {
-            if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-                std::fflush(stdout) != 0) {
-                error = std::strerror(errno);
-                return false;
-            }
-            return true;
-        }
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                             &std::fclose);
-        if (!file) {
-            error = std::strerror(errno);
-            return false;
-        }
-        if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
-            std::fclose(file.release()) != 0) {
-            error = std::strerror(errno);
-            return false;
-        }
         return true;
     } catch (const std::bad_alloc&) {
         SetError(error, "out of memory while writing it");
@@ -323,6 +304,26 @@ bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& ro
         SetError(error, e.what());
     }
     return false;
+}
+
+bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
+                      std::string& error) noexcept {
+    std::string text;
+    if (!CaptureText(rows, text, error)) {
+        return false;
+    }
+    const bool toStandardOutput = path == "-";
+    std::FILE* file = toStandardOutput ? stdout : std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (!(toStandardOutput ? std::fflush(file) == 0 : std::fclose(file) == 0) || !written) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qz::shared::wmi

@@ -44,6 +44,11 @@ QZ_WMI_CLIENT_API bool LoadCaptureFile(const std::string& path, std::vector<Capt
 QZ_WMI_CLIENT_API bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
                                    std::string& error) noexcept;
 
+// The text of a capture file of `rows`, as WriteCaptureFile writes it. On failure (memory running
+// out) returns false and sets `error`. Never throws.
+QZ_WMI_CLIENT_API bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
+                                   std::string& error) noexcept;
+
 // Writes `rows` to `path` as a capture file (UTF-8, no byte order mark), with null for a member
 // that cannot be read. JSON holds Unicode text only: bytes that are not UTF-8 are written as
 // U+FFFD. "-" writes to standard output. On failure returns false and sets `error`. Never throws.

@@ -1,4 +1,4 @@
-#include "TableText.h"
+#include "DisplayText.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -88,6 +88,17 @@ std::string TerminalText(const std::string& value) {
         at += length;
     }
     return shown;
+}
+
+std::string ValidUtf8(const std::string& text) {
+    std::string valid;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 0;
+        Decode(text, at, length);
+        valid += length == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, length);
+        at += length == 0 ? 1 : length;
+    }
+    return valid;
 }
 
 std::size_t DisplayWidth(const std::string& text) {

@@ -16,4 +16,7 @@ std::string TerminalText(const std::string& value);
 // character, none for a combining mark or a zero-width character, one for any other.
 std::size_t DisplayWidth(const std::string& text);
 
+// `text` with each byte that is not part of UTF-8 text replaced by U+FFFD, as JSON output shows it.
+std::string ValidUtf8(const std::string& text);
+
 }  // namespace qz::tools
