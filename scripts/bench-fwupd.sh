@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# qzbios-dump beside fwupd's reader of the same firmware-attributes tree, whole processes, measured
-# side by side with hyperfine. Installs fwupd and hyperfine from Debian when they are missing (the
-# tests do not need them), builds the release preset, and generates a tree of 110 attributes of
-# every type under build/bench/fwupd-tree.
+# qzbios-dump (JSON and the Prometheus format) beside fwupd's reader of the same firmware-attributes
+# tree, whole processes, measured side by side with hyperfine. Installs fwupd and hyperfine from
+# Debian when they are missing (the tests do not need them), builds the release preset, and
+# generates a tree of 110 attributes of every type under build/bench/fwupd-tree.
 #   scripts/bench-fwupd.sh [runs]    (50 by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,4 +43,5 @@ echo 0 >"$tree/bench-bios/authentication/Admin/is_enabled"
 
 export FWUPD_SYSFSFWATTRIBDIR=$tree QZ_FIRMWARE_ATTRIBUTES_DIR=$tree
 hyperfine --warmup 3 --runs "$runs" -N --export-markdown build/bench/fwupd.md \
-  'build/release/tools/qzbios-dump --format json' 'fwupdtool get-bios-settings --json'
+  'build/release/tools/qzbios-dump --format json' 'build/release/tools/qzbios-dump --format prometheus' \
+  'fwupdtool get-bios-settings --json'

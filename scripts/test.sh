@@ -66,6 +66,10 @@ tidy bench bench/*.cpp
 echo "== the Debian packages (dpkg-buildpackage, lintian), and a host project built against them"
 bash scripts/consumer-test.sh linux
 
+echo "== the fleet path: the package's systemd units, and node_exporter scraping qzbios-dump's file"
+bash tests/textfile_test.sh build/ci/tools/qzbios-dump build/deb/qzbios-dump_*.deb \
+  tests/data/firmware-attributes
+
 echo "== Windows build (MinGW-w64) and tests under Wine"
 cmake --preset mingw
 cmake --build --preset mingw
