@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, checks formatting, builds with
-# warnings as errors and runs every test on Linux, then lints, runs valgrind, the sanitizer builds
-# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), a short run of the benchmarks,
-# the package and a host built against it, then cross-builds the Windows DLL, runs the same suite
-# under Wine and builds and runs the host against the installed DLL.
+# warnings as errors and runs every test on Linux, checks the ABI against its baselines, then lints,
+# runs valgrind, the sanitizer builds and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by
+# default), a short run of the benchmarks, the packages (built with their tests) and a host built
+# against them, the fleet path (systemd units, node_exporter), the source package, reproducibility
+# and autopkgtest, then cross-builds the Windows DLL, runs the suite under Wine and builds and runs
+# the host against the installed DLL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +30,9 @@ echo "== Linux build and tests"
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
+
+echo "== the ABI of the shared libraries against the baselines in abi/"
+bash scripts/abi-check.sh build/ci
 
 echo "== clang-tidy"
 # Every source of ours that the Linux build compiles; the Windows-only files are checked by the
@@ -69,6 +74,9 @@ bash scripts/consumer-test.sh linux
 echo "== the fleet path: the package's systemd units, and node_exporter scraping qzbios-dump's file"
 bash tests/textfile_test.sh build/ci/tools/qzbios-dump build/deb/qzbios-dump_*.deb \
   tests/data/firmware-attributes
+
+echo "== a release as a distribution takes it: source package, reproducible .debs, autopkgtest"
+bash scripts/package-check.sh
 
 echo "== Windows build (MinGW-w64) and tests under Wine"
 cmake --preset mingw
