@@ -5,7 +5,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import difflib, os, re, shutil, subprocess, sys, threading
+import atexit, difflib, os, re, shutil, subprocess, sys, tempfile, threading
 
 # A case: exit status, arguments, and what it needs and checks; "{data}", "{work}" and "{tool}" in
 # arguments stand for those folders and the tool. err: a pattern standard error must match;
@@ -178,13 +178,20 @@ def main(tool, data, work, name, *emulator):
     if "unprivileged" in case:
         if os.geteuid() != 0:
             sys.exit(77)
-        tree = os.path.join(work, "tree")
-        shutil.rmtree(tree, ignore_errors=True)
+        # The tool, its libraries and the tree in a folder every user can reach: the build tree may
+        # lie where user nobody cannot (under /root, say).
+        private = tempfile.mkdtemp(prefix="qzbios-hidden-")
+        os.chmod(private, 0o755)
+        atexit.register(shutil.rmtree, private, ignore_errors=True)
+        libraries = subprocess.run(["ldd", tool], capture_output=True, text=True).stdout
+        for library in re.findall(r"=> (\S*libqz-shared-\S*)", libraries) + [tool]:
+            shutil.copy(library, private)
+        tree = os.path.join(private, "tree")
         shutil.copytree(fill(case["unprivileged"]), tree, symlinks=True)
         for folder, _, files in os.walk(tree):
             "current_value" in files and os.chmod(os.path.join(folder, "current_value"), 0o600)
-        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
-        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+        env.update(QZ_FIRMWARE_ATTRIBUTES_DIR=tree, LD_LIBRARY_PATH=private)
+        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", os.path.join(private, os.path.basename(tool))]
     if "every" in case:  # every committed tree and capture, hostile ones included, passes promtool
         inputs = [("QZ_FIRMWARE_ATTRIBUTES_DIR", os.path.join(data, t)) for t in ["firmware-attributes", "firmware-attributes-pre-6.3", "firmware-attributes-odd"]]
         inputs += [("QZ_WMI_CAPTURE", os.path.join(data, "captures", c)) for c in sorted(os.listdir(os.path.join(data, "captures"))) if c.endswith(".json")]
