@@ -312,14 +312,13 @@ bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& ro
     if (!CaptureText(rows, text, error)) {
         return false;
     }
-    const bool toStandardOutput = path == "-";
-    std::FILE* file = toStandardOutput ? stdout : std::fopen(path.c_str(), "wb");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         SetError(error, std::strerror(errno));
         return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (!(toStandardOutput ? std::fflush(file) == 0 : std::fclose(file) == 0) || !written) {
+    if (std::fclose(file) != 0 || !written) {
         SetError(error, std::strerror(errno));
         return false;
     }

@@ -51,7 +51,7 @@ QZ_WMI_CLIENT_API bool CaptureText(const std::vector<CaptureRow>& rows, std::str
 
 // Writes `rows` to `path` as a capture file (UTF-8, no byte order mark), with null for a member
 // that cannot be read. JSON holds Unicode text only: bytes that are not UTF-8 are written as
-// U+FFFD. "-" writes to standard output. On failure returns false and sets `error`. Never throws.
+// U+FFFD. On failure returns false and sets `error`. Never throws.
 QZ_WMI_CLIENT_API bool WriteCaptureFile(const std::string& path,
                                         const std::vector<CaptureRow>& rows,
                                         std::string& error) noexcept;
