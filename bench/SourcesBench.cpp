@@ -92,14 +92,15 @@ Fixture MakeFixture() {
     qz::shared::wmi::UnreadableValues unreadable;
     std::string error;
     fixture.capture = fixture.root / "capture.json";
-    if (!qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), rows, devices,
-                                                 unreadable) ||
-        rows.size() != 152 ||
-        !qz::shared::wmi::WriteCaptureFile(fixture.capture.string(), rows, error)) {
+    std::string text;
+    if (!qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), rows, devices, unreadable,
+                                                 error) ||
+        !error.empty() || rows.size() != 152 || !qz::shared::wmi::CaptureText(rows, text, error)) {
         std::fprintf(stderr, "qzbios_bench_sources: cannot set up the fixture in %s: %s\n",
                      pattern.c_str(), error.c_str());
         std::exit(1);
     }
+    WriteFile(fixture.capture, text);
     return fixture;
 }
 
@@ -129,8 +130,9 @@ void BM_FirmwareAttributes(benchmark::State& state) {
         std::vector<CaptureRow> rows;
         std::vector<std::string> devices;
         qz::shared::wmi::UnreadableValues unreadable;
+        std::string refusal;
         benchmark::DoNotOptimize(
-            qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices, unreadable));
+            qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices, unreadable, refusal));
     }
 }
 BENCHMARK(BM_FirmwareAttributes);

@@ -1,11 +1,17 @@
 // The WMI client of systems without WMI: memory running out at every allocation of its readers and
 // its writer, and the names the stand-in client answers to. Capture files and trees are tested
 // through qzbios-dump (CMakeLists.txt).
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -26,14 +32,13 @@ using Rows = std::vector<CaptureRow>;
 TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
     const std::string capture = QZBIOS_SAMPLE_CAPTURE;
     const std::string tree = QZBIOS_FIRMWARE_FIXTURE;
-    const std::string written = ::testing::TempDir() + "qzbios-sweep.json";
     Rows sample;
     Rows fixture;
     std::vector<std::string> devices;
     std::string error;
     ASSERT_TRUE(LoadCaptureFile(capture, sample, error));
     UnreadableValues unreadable;
-    ASSERT_TRUE(ReadFirmwareAttributes(tree, fixture, devices, unreadable));
+    ASSERT_TRUE(ReadFirmwareAttributes(tree, fixture, devices, unreadable, error));
     const auto sweep = [](const char* what, const Rows& expected, auto read) {
         const std::size_t points = test::SweepAllocations(what, [&](std::size_t n) {
             Rows rows;
@@ -49,13 +54,14 @@ TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
     });
     sweep("firmware-attributes tree", fixture, [&](Rows& rows) {
         std::vector<std::string> found;
-        return ReadFirmwareAttributes(tree, rows, found, unreadable) && found == devices;
+        return ReadFirmwareAttributes(tree, rows, found, unreadable, error) && found == devices;
     });
     sweep("capture writer", sample, [&](Rows& rows) {
+        std::string text;
         std::string message;
-        const bool ok = WriteCaptureFile(written, sample, message);
+        const bool ok = CaptureText(sample, text, message);
         test::FailNthAllocation(0);
-        return ok && LoadCaptureFile(written, rows, message);
+        return ok && ParseCapture(text, rows, message);
     });
 }
 
@@ -94,6 +100,151 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
         EXPECT_EQ(client.Query(query), kWbemFailed) << capture;
         EXPECT_FALSE(client.GetNext());
+    }
+}
+
+// A capture's name swapped between a file and a FIFO while queries read it: every query returns,
+// with the file's rows or refused, never waiting on the FIFO (ctest's timeout is the deadline).
+TEST(StandInClient, NeverWaitsOnACaptureSwappedForAFifo) {
+    const std::string dir = ::testing::TempDir() + "qzbios-race-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    mkfifo((dir + "/fifo").c_str(), 0600);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        for (bool file = true; !stop; file = !file) {
+            unlink((dir + "/next").c_str());
+            symlink(file ? QZBIOS_SAMPLE_CAPTURE : "fifo", (dir + "/next").c_str());
+            rename((dir + "/next").c_str(), (dir + "/capture").c_str());
+        }
+    });
+    setenv("QZ_WMI_CAPTURE", (dir + "/capture").c_str(), 1);
+    std::size_t read = 0;
+    for (int i = 0; i < 300; ++i) {
+        WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
+        const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
+        EXPECT_TRUE(status == kWbemOk || status == kWbemFailed) << status;
+        read += status == kWbemOk ? 1 : 0;
+    }
+    stop = true;
+    swapper.join();
+    unsetenv("QZ_WMI_CAPTURE");
+    std::printf("%zu of 300 queries read the file\n", read);
+}
+
+// UTF-16 captures in both byte orders: a pair is one character, and a surrogate that is not half of
+// one reads as U+FFFD, with nothing after it lost.
+TEST(CaptureParser, DecodesUtf16SurrogatesAsTheStandardSays) {
+    const std::pair<std::vector<char16_t>, std::string> cases[] = {
+        {{u'A', 0xD800, u'B'},
+         "A\xEF\xBF\xBD"
+         "B"},
+        {{u'A', 0xDC00, u'B'},
+         "A\xEF\xBF\xBD"
+         "B"},
+        {{0xDC00, 0xD800, u'B'},
+         "\xEF\xBF\xBD\xEF\xBF\xBD"
+         "B"},
+        {{0xD800, 0xD800, 0xDC00}, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+        {{0xD83D, 0xDE00, u'B'},
+         "\xF0\x9F\x98\x80"
+         "B"},
+        {{u'A', 0xDBFF}, "A\xEF\xBF\xBD"},
+    };
+    for (const bool bigEndian : {false, true}) {
+        for (const auto& [value, expected] : cases) {
+            std::vector<char16_t> units = {0xFEFF};
+            for (const char c : std::string("{\"Name\":\"")) {
+                units.push_back(static_cast<char16_t>(c));
+            }
+            units.insert(units.end(), value.begin(), value.end());
+            units.insert(units.end(), {u'"', u'}'});
+            std::string bytes;
+            for (const char16_t unit : units) {
+                const auto high = static_cast<char>(unit >> 8);
+                const auto low = static_cast<char>(unit & 0xFF);
+                bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+            }
+            Rows rows;
+            std::string error;
+            ASSERT_TRUE(ParseCapture(bytes, rows, error)) << error;
+            EXPECT_EQ(rows, (Rows{{expected, std::nullopt}}))
+                << expected << (bigEndian ? " BE" : " LE");
+        }
+    }
+}
+
+// Every limit at its edge: as much as it admits is read, and one more is refused, saying which.
+TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
+    const auto rows = [](std::size_t count) {
+        std::string text = "[";
+        for (std::size_t i = 0; i < count; ++i) {
+            text += i == 0 ? "{}" : ",{}";
+        }
+        return text + "]";
+    };
+    Rows parsed;
+    std::string error;
+    EXPECT_TRUE(ParseCapture(rows(8192), parsed, error)) << error;
+    EXPECT_EQ(parsed.size(), 8192u);
+    EXPECT_FALSE(ParseCapture(rows(8193), parsed, error));
+    EXPECT_EQ(error, "more than the 8192 rows a capture may have");
+
+    const std::string file = ::testing::TempDir() + "qzbios-limit.json";
+    for (const std::size_t size : {std::size_t{16} << 20, (std::size_t{16} << 20) + 1}) {
+        std::ofstream(file, std::ios::binary) << "[" << std::string(size - 2, ' ') << "]";
+        error.clear();
+        EXPECT_EQ(LoadCaptureFile(file, parsed, error), size == std::size_t{16} << 20) << size;
+        EXPECT_EQ(error,
+                  size == std::size_t{16} << 20 ? "" : "larger than the 16 MiB a capture may have");
+    }
+
+    // The writer refuses what the reader would: a row too many, or a byte too many.
+    std::string text;
+    EXPECT_TRUE(CaptureText(Rows(8192), text, error)) << error;
+    EXPECT_FALSE(CaptureText(Rows(8193), text, error));
+    EXPECT_EQ(error, "8193 settings, more than the 8192 rows a capture may have");
+    const std::string frame =
+        "[\n    {\n        \"Name\": null,\n        \"Value\": \"\"\n    }\n]\n";
+    for (const std::size_t size : {std::size_t{16} << 20, (std::size_t{16} << 20) + 1}) {
+        error.clear();
+        const Rows one = {{std::nullopt, std::string(size - frame.size(), 'x')}};
+        EXPECT_EQ(CaptureText(one, text, error), size == std::size_t{16} << 20) << size;
+        EXPECT_EQ(error, size == std::size_t{16} << 20
+                             ? ""
+                             : "the capture would be larger than the 16 MiB a capture may have");
+    }
+
+    // Trees: attributes of `size` bytes each, hard links to one file, as many as each row says.
+    struct Tree {
+        std::size_t attributes;
+        std::size_t size;
+        std::size_t small;  // attributes of one byte after them
+        const char* refusal;
+    };
+    const Tree trees[] = {
+        {4096, 1, 0, ""},
+        {4096, 1, 1, "more than 4096 attributes, the most a firmware-attributes tree may have"},
+        {64, 65536, 0, ""},
+        {64, 65536, 1, "more than 4 MiB in its files, the most read of a firmware-attributes tree"},
+    };
+    for (const Tree& tree : trees) {
+        const std::string root = ::testing::TempDir() + "qzbios-limit-tree";
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root + "/dev/attributes");
+        std::ofstream(root + "/large", std::ios::binary) << std::string(tree.size, 'x');
+        std::ofstream(root + "/small", std::ios::binary) << "y";
+        for (std::size_t i = 0; i < tree.attributes + tree.small; ++i) {
+            const std::string folder = root + "/dev/attributes/a" + std::to_string(100000 + i);
+            std::filesystem::create_directory(folder);
+            link((root + (i < tree.attributes ? "/large" : "/small")).c_str(),
+                 (folder + "/current_value").c_str());
+        }
+        Rows read;
+        std::vector<std::string> devices;
+        UnreadableValues unreadable;
+        ASSERT_TRUE(ReadFirmwareAttributes(root, read, devices, unreadable, error));
+        EXPECT_EQ(error, tree.refusal) << tree.attributes;
+        EXPECT_EQ(read.size(), *tree.refusal != '\0' ? 0 : tree.attributes) << tree.attributes;
     }
 }
 

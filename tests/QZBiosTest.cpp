@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "logger/ModuleFileName.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
 #include "support/RecordFields.h"
@@ -97,3 +98,18 @@ TEST(LoggerBridge, FirstCallFixesSeverityAndTargetAndEachCallAddsACopy) {
 
 }  // namespace
 }  // namespace qz::test
+
+// The component name is what follows the module path's last separator: nothing when there is none,
+// or when the path ends in one.
+TEST(LoggerBridge, ComponentNameIsTheTextAfterTheLastSeparator) {
+    using qz::shared::common::logger::FileNameAfterLastSeparator;
+    const std::pair<plog::util::nstring, plog::util::nstring> cases[] = {
+        {PLOG_NSTR("C:\\qz\\bin\\qz-shared-qzbios.dll"), PLOG_NSTR("qz-shared-qzbios.dll")},
+        {PLOG_NSTR("qz-shared-qzbios.dll"), PLOG_NSTR("")},
+        {PLOG_NSTR("C:\\qz\\"), PLOG_NSTR("")},
+        {PLOG_NSTR("\\a"), PLOG_NSTR("a")},
+    };
+    for (const auto& [path, name] : cases) {
+        EXPECT_EQ(FileNameAfterLastSeparator(path, PLOG_NSTR('\\')), name);
+    }
+}

@@ -88,7 +88,13 @@ for encoding in ["-utf16le", "-utf16be"]:
 CASES["RecordAndReplay.firmware-attributes"] = dict(status=0, tree="firmware-attributes", err="^qzbios-dump: recorded 11 settings to 'capture.json'\n$")
 CASES["RecordAndReplay.firmware-attributes-pre-6.3"] = dict(status=0, tree="firmware-attributes-pre-6.3", err="^qzbios-dump: recorded 12 settings to 'capture.json'\n$")
 CASES["RecordAndReplay.firmware-attributes-odd"] = dict(status=3, tree="firmware-attributes-odd", err=": 1 published setting's current value could not be read: Is a directory\n.*: 1 published setting's current value could not be read: Too many levels of symbolic links\n$")
-CASES["RecordAndReplay.firmware-attributes-fifo"] = dict(status=3, tree="firmware-attributes-fifo", err=": 1 published setting's current value could not be read: Invalid argument\n$")
+# A tree a user built against a privileged reader, made when the case runs: a FIFO and links to a FIFO
+# (each with a writer waiting, which an open would let through), to a root-only file and to a folder
+# of its own. Nothing is opened, and nothing of theirs is read.
+CASES["RecordAndReplay.firmware-attributes-hostile"] = dict(status=3, tree="firmware-attributes-hostile", err=": 1 published setting's current value could not be read: Invalid argument\n.*: 2 published settings' current values could not be read: Too many levels of symbolic links\n$")
+# A setuid copy run by user nobody reads neither variable, and says nothing of them; a copy without
+# the bit, run the same way, reads both.
+CASES["Privileged"] = dict(status=0, privileged=1)
 
 
 def fail(what, expected, actual):
@@ -127,6 +133,57 @@ def read(path):
         return f.read()
 
 
+def hostile_tree(work):
+    tree = os.path.join(work, "tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    attributes = os.path.join(tree, "dev/attributes")
+    for name in ["Fifo", "LinkToFifo", "LinkToSecret", "folder"]:
+        os.makedirs(os.path.join(attributes, name))
+    os.mkfifo(os.path.join(attributes, "Fifo/current_value"))
+    os.mkfifo(os.path.join(work, "outside-fifo"))
+    os.symlink(os.path.join(work, "outside-fifo"), os.path.join(attributes, "LinkToFifo/current_value"))
+    with open(os.path.join(work, "secret"), "w") as f:
+        f.write("SECRET\n")
+    os.chmod(os.path.join(work, "secret"), 0o600)
+    os.symlink(os.path.join(work, "secret"), os.path.join(attributes, "LinkToSecret/current_value"))
+    shutil.move(os.path.join(attributes, "folder"), os.path.join(work, "folder"))
+    shutil.copy(os.path.join(work, "secret"), os.path.join(work, "folder/current_value"))
+    os.symlink(os.path.join(work, "folder"), os.path.join(attributes, "LinkedFolder"))
+    writers = []
+    for fifo in [os.path.join(attributes, "Fifo/current_value"), os.path.join(work, "outside-fifo")]:
+        writers.append(threading.Thread(target=lambda f=fifo: open(f, "wb"), name=fifo, daemon=True))
+        writers[-1].start()
+    return tree, writers
+
+
+def privileged(tool, data, work, env):
+    if os.geteuid() != 0:
+        sys.exit(77)
+    private = tempfile.mkdtemp(prefix="qzbios-setuid-")
+    atexit.register(shutil.rmtree, private, ignore_errors=True)
+    os.chmod(private, 0o755)
+    tree, _ = hostile_tree(private)
+    link = os.path.join(tree, "dev/attributes/Setup/current_value")
+    os.makedirs(os.path.dirname(link))
+    os.symlink(os.path.join(private, "secret"), link)
+    env = dict(env, QZ_WMI_CAPTURE=os.path.join(data, "captures/one-object.json"), QZ_FIRMWARE_ATTRIBUTES_DIR=tree)
+    drop = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+    for setuid in [True, False]:
+        copy = os.path.join(private, "qzbios-dump-setuid" if setuid else "qzbios-dump")
+        shutil.copy(tool, copy)
+        os.chmod(copy, 0o4755 if setuid else 0o755)
+        status, out, err = run(drop + [copy, "--source", "--format=jsonl"], env, private)
+        for variable in [] if setuid else ["QZ_WMI_CAPTURE"]:
+            del env[variable]
+        status2, out2, err2 = run(drop + [copy, "--source", "--format=jsonl"], env, private)
+        print(f"{os.path.basename(copy)}: {err.strip()} | without a capture: {err2.strip()}")
+        if setuid and (status != 0 or "/sys/class/firmware-attributes" not in err or "QZ_" in err + err2 or '"FastBoot":""' not in out
+                       or "SECRET" in out + out2 or "/sys/class/firmware-attributes" not in err2 or status2 != 0):
+            sys.exit(f"FAIL: the setuid copy followed its caller's environment:\n{err}{out}{err2}{out2}")
+        if not setuid and ('"FastBoot":"On"' not in out or tree not in err2 or status2 != 3 or "SECRET" in out2):
+            sys.exit(f"FAIL: the copy without the bit did not read its caller's capture and tree:\n{err}{out}{err2}{out2}")
+
+
 def check(case, status, out, err, fill):
     if status != case["status"]:
         sys.exit(f"FAIL: exit status {status}, expected {case['status']}; stderr:\n{err}")
@@ -148,18 +205,22 @@ def main(tool, data, work, name, *emulator):
     env = dict(os.environ, QZ_WMI_CAPTURE="", QZ_FIRMWARE_ATTRIBUTES_DIR="/nonexistent")
     env.update({k: fill(v) for k, v in case.get("env", {}).items()})
     command = list(emulator) + [tool]
+    if "privileged" in case:
+        return privileged(tool, data, work, env)
     if "tree" in case:
         tree = os.path.join(data, case["tree"])
-        if case["tree"].endswith("fifo"):  # git cannot hold a FIFO
-            tree = os.path.join(work, "tree")
-            os.makedirs(os.path.join(tree, "dev/attributes/Fifo"), exist_ok=True)
-            fifo = os.path.join(tree, "dev/attributes/Fifo/current_value")
-            os.path.exists(fifo) or os.mkfifo(fifo)
+        hostile = case["tree"].endswith("hostile")
+        if hostile:  # git cannot hold a FIFO
+            tree, writers = hostile_tree(work)
         env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = tree
         check(case, *run(command + ["record", "capture.json"], env, work), fill)
         fail_if_differs("the recorded capture", read(os.path.join(data, case["tree"] + ".json")), read(os.path.join(work, "capture.json")))
         status, live, _ = run(command + ["--format", "json"], env, work)
-        if not case["tree"].endswith("fifo"):
+        if hostile:
+            opened = [w.name for w in writers if not w.is_alive()]
+            opened and sys.exit(f"FAIL: the tool opened {opened}")
+            "SECRET" in live + read(os.path.join(work, "capture.json")) and sys.exit(f"FAIL: a secret was read:\n{live}")
+        else:
             fail_if_differs("the records", read(os.path.join(data, case["tree"] + ".expected.json")), live)
         env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = "/nonexistent"
         _, replayed, _ = run(command + ["--capture", "capture.json", "--format", "json"], env, work)

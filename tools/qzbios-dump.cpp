@@ -101,7 +101,11 @@ std::string Narrow(const wchar_t* text) {
     return text == nullptr ? std::string() : plog::util::toNarrow(text, plog::codePage::kChar);
 }
 
-void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> /*rows*/) {}
+bool ServeCapture(std::vector<qz::shared::wmi::CaptureRow> /*rows*/) { return true; }
+
+const char* SettingsVariable(const char* /*name*/) { return nullptr; }
+
+std::string QueryRefusal() { return std::string(); }
 
 SourceDescription DescribeSource(const std::string& /*capture*/) {
     return {"WMI", true, false, "wmi"};
@@ -115,8 +119,21 @@ constexpr bool kReadsCaptures = true;
 
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
 
-void ServeCapture(std::vector<qz::shared::wmi::CaptureRow> rows) {
-    qz::shared::wmi::ServeCaptureRows(std::move(rows));
+bool ServeCapture(std::vector<qz::shared::wmi::CaptureRow> rows) {
+    return qz::shared::wmi::ServeCaptureRows(std::move(rows));
+}
+
+using qz::shared::wmi::SettingsVariable;
+
+// Why the last read refused its source whole (a tree beyond its limits), or nothing. The tool reads
+// a capture itself, so only a tree is left to refuse.
+std::string QueryRefusal() {
+    const std::string refusal = qz::shared::wmi::LastQueryReport().refusal;
+    return refusal.empty()
+               ? refusal
+               : "firmware-attributes tree " +
+                     qz::tools::TerminalText(qz::shared::wmi::FirmwareAttributesRoot()) + ": " +
+                     refusal;
 }
 
 SourceDescription DescribeSource(const std::string& capture) {
@@ -142,14 +159,13 @@ SourceDescription DescribeSource(const std::string& capture) {
                     root.parent_path().string() + "'",
                 false, true};
     }
-    return {"none (QZ_WMI_CAPTURE is not set and " + source.path +
-                " holds no firmware-attributes device)",
+    return {"none (no capture named, and " + source.path + " holds no firmware-attributes device)",
             false};
 }
 
 std::size_t UnreadableValueCount() {
     std::size_t count = 0;
-    for (const auto& [reason, settings] : qz::shared::wmi::LastQueryUnreadableValues()) {
+    for (const auto& [reason, settings] : qz::shared::wmi::LastQueryReport().unreadable) {
         count += settings;
     }
     return count;
@@ -159,7 +175,7 @@ std::size_t UnreadableValueCount() {
 // once per reason; true when there were any.
 bool ReportUnreadableValues() {
     const qz::shared::wmi::UnreadableValues unreadable =
-        qz::shared::wmi::LastQueryUnreadableValues();
+        qz::shared::wmi::LastQueryReport().unreadable;
     for (const auto& [reason, count] : unreadable) {
         const bool denied = reason == std::strerror(EACCES);
         std::fprintf(stderr, "qzbios-dump: %zu published %s could not be read: %s%s\n", count,
@@ -342,6 +358,11 @@ int Print(const Options& options, const SourceDescription& source, std::string& 
     }
     try {
         qz::shared::qzbios::QZBios bios;
+        if (const std::string refusal = QueryRefusal(); !refusal.empty()) {
+            // The records would look complete, and are not.
+            std::fprintf(stderr, "qzbios-dump: cannot read the settings: %s\n", refusal.c_str());
+            return kExitFailed;
+        }
         std::uint64_t count = 0;
         const QZBiosData* records = bios.GetQZBiosData(count);
         if (records == nullptr || count == 0) {
@@ -388,6 +409,10 @@ int Record(const std::string& path) {
         }
         rows.push_back(std::move(row));
     }
+    if (const std::string refusal = QueryRefusal(); !refusal.empty()) {
+        std::fprintf(stderr, "qzbios-dump: no settings to record: %s\n", refusal.c_str());
+        return kExitFailed;
+    }
     if (status != 0) {
         std::fprintf(stderr, "qzbios-dump: no settings to record: the query failed (0x%08X)\n",
                      static_cast<unsigned>(status));
@@ -420,8 +445,7 @@ int main(int argc, char** argv) {
     // A capture is read here, once, and its rows handed to the client: a pipe, a FIFO or standard
     // input cannot be read a second time.
     std::string capture = options.capture;
-    if (const char* named = std::getenv("QZ_WMI_CAPTURE");
-        kReadsCaptures && capture.empty() && named != nullptr) {
+    if (const char* named = SettingsVariable("QZ_WMI_CAPTURE"); capture.empty() && named) {
         capture = named;
     }
     if (!capture.empty()) {
@@ -441,7 +465,11 @@ int main(int argc, char** argv) {
                          Shown(capture, "standard input").c_str(), rows.size());
             incomplete = true;
         }
-        ServeCapture(std::move(rows));
+        if (!ServeCapture(std::move(rows))) {
+            std::fprintf(stderr, "qzbios-dump: capture file %s: out of memory\n",
+                         Shown(capture, "standard input").c_str());
+            return kExitFailed;
+        }
     }
     const SourceDescription source = DescribeSource(capture);
     if (source.misnamed) {

@@ -1,11 +1,12 @@
 #include "CaptureFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <memory>
 #include <new>
 
 #include <nlohmann/json.hpp>
@@ -71,6 +72,10 @@ public:
             return false;
         }
         if (level == 0 || (level == 1 && m_topIsArray)) {
+            if (m_rows.size() == kMaxCaptureRows) {
+                return Fail("more than the " + std::to_string(kMaxCaptureRows) +
+                            " rows a capture may have");
+            }
             m_rows.emplace_back();
         } else if (level == RowDepth()) {
             Assign(std::nullopt);  // an object as a member's value cannot be read
@@ -175,17 +180,29 @@ bool ParseWith(Input&& input, std::vector<CaptureRow>& rows, std::string& error)
     return true;
 }
 
+// UTF-16 as the standard reads it: a high surrogate followed by a low one is a pair, and any other
+// surrogate stands for U+FFFD, so that nothing after it is lost.
 bool DecodeUtf16(std::string_view bytes, bool bigEndian, std::u16string& out, std::string& error) {
     if (bytes.size() % 2 != 0) {
         error = "UTF-16 text with an odd number of bytes";
         return false;
     }
-    out.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    const auto unit = [&](std::size_t i) {
         const auto first = static_cast<unsigned char>(bytes[i]);
         const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        out.push_back(
-            static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first));
+        return static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+    };
+    const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    out.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        const char16_t c = unit(i);
+        if (high(c) && i + 2 < bytes.size() && low(unit(i + 2))) {
+            out.push_back(c);
+            out.push_back(unit(i += 2));
+        } else {
+            out.push_back(high(c) || low(c) ? u'\uFFFD' : c);
+        }
     }
     return true;
 }
@@ -217,23 +234,55 @@ bool ParseCapture(std::string_view text, std::vector<CaptureRow>& rows,
 
 namespace {
 
-// Reads what is left of `file`, at most kMaxCaptureBytes, and parses it.
-bool ReadAndParse(std::FILE* file, std::vector<CaptureRow>& rows, std::string& error) noexcept {
+#if defined(_WIN32)
+constexpr int kCloseOnExec = O_BINARY | O_NOINHERIT;
+constexpr int kNoWait = 0;
+constexpr int kNoTerminal = 0;
+#else
+constexpr int kCloseOnExec = O_CLOEXEC;
+constexpr int kNoWait = O_NONBLOCK;
+constexpr int kNoTerminal = O_NOCTTY;
+#endif
+
+struct Descriptor {
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    const int fd;
+};
+
+std::string TooLarge() {
+    return "larger than the " + std::to_string(kMaxCaptureBytes >> 20) + " MiB a capture may have";
+}
+
+// Reads what is left of `fd`, at most kMaxCaptureBytes, and parses it.
+bool ReadAndParse(int fd, std::vector<CaptureRow>& rows, std::string& error) noexcept {
     try {
         std::string text;
         char buffer[65536];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-            if (text.size() + got > kMaxCaptureBytes) {
-                error = "larger than the " + std::to_string(kMaxCaptureBytes >> 20) +
-                        " MiB a capture may have";
+        for (;;) {
+            const auto got = read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                error = std::strerror(errno);
                 return false;
             }
-            text.append(buffer, got);
-        }
-        if (std::ferror(file) != 0) {
-            error = std::strerror(errno);
-            return false;
+            if (got == 0) {
+                break;
+            }
+            const auto size = static_cast<std::size_t>(got);
+            if (text.size() + size > kMaxCaptureBytes) {
+                error = TooLarge();
+                return false;
+            }
+            text.append(buffer, size);
         }
         if (text.empty()) {
             error = "the file is empty";
@@ -248,55 +297,76 @@ bool ReadAndParse(std::FILE* file, std::vector<CaptureRow>& rows, std::string& e
     return false;
 }
 
-bool OpenAndRead(const std::string& path, std::vector<CaptureRow>& rows,
-                 std::string& error) noexcept {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                               &std::fclose);
-    if (!file) {
-        SetError(error, std::strerror(errno));
-        return false;
-    }
-    return ReadAndParse(file.get(), rows, error);
+bool IsRegular(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
 }
 
 }  // namespace
 
 bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
                      std::string& error) noexcept {
-    // Looked at before it is opened: opening a FIFO that has no writer would wait for one.
-    try {
-        std::error_code failed;
-        const std::filesystem::file_status status = std::filesystem::status(path, failed);
-        if (!failed && !std::filesystem::is_regular_file(status)) {
-            SetError(error, "not a regular file");
-            return false;
-        }
-    } catch (const std::bad_alloc&) {
-        SetError(error, "out of memory while reading it");
+    // Looked at before it is opened, so that a device is never opened, and confirmed on the
+    // descriptor, which is opened without waiting: a name swapped for a FIFO in between is refused
+    // rather than waited on.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        SetError(error, std::strerror(errno));
         return false;
     }
-    return OpenAndRead(path, rows, error);
+    if ((info.st_mode & S_IFMT) != S_IFREG) {
+        SetError(error, "not a regular file");
+        return false;
+    }
+    const Descriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoWait | kNoTerminal));
+    if (file.fd < 0) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    if (!IsRegular(file.fd)) {
+        SetError(error, "not a regular file");
+        return false;
+    }
+    return ReadAndParse(file.fd, rows, error);
 }
 
 bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
                  std::string& error) noexcept {
-    return path == "-" ? ReadAndParse(stdin, rows, error) : OpenAndRead(path, rows, error);
+    if (path == "-") {
+        return ReadAndParse(STDIN_FILENO, rows, error);
+    }
+    const Descriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoTerminal));
+    if (file.fd < 0) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    return ReadAndParse(file.fd, rows, error);
 }
 
 bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
                  std::string& error) noexcept {
     try {
+        if (rows.size() > kMaxCaptureRows) {
+            error = std::to_string(rows.size()) + " settings, more than the " +
+                    std::to_string(kMaxCaptureRows) + " rows a capture may have";
+            return false;
+        }
         // The text is built row by row rather than as one document: destroying a JSON array or
         // object allocates, and a destructor cannot report that memory ran out. Only string values
         // pass through the library, to be escaped.
         text = rows.empty() ? "[]" : "[";
-        for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t i = 0; i < rows.size() && text.size() <= kMaxCaptureBytes; ++i) {
             text += i == 0 ? "\n    {\n" : ",\n    {\n";
             AppendMember(text, "Name", rows[i].name, ",\n");
             AppendMember(text, "Value", rows[i].value, "\n");
             text += "    }";
         }
         text += rows.empty() ? "\n" : "\n]\n";
+        if (text.size() > kMaxCaptureBytes) {
+            text.clear();
+            error = "the capture would be " + TooLarge();
+            return false;
+        }
         return true;
     } catch (const std::bad_alloc&) {
         SetError(error, "out of memory while writing it");
@@ -304,25 +374,6 @@ bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
         SetError(error, e.what());
     }
     return false;
-}
-
-bool WriteCaptureFile(const std::string& path, const std::vector<CaptureRow>& rows,
-                      std::string& error) noexcept {
-    std::string text;
-    if (!CaptureText(rows, text, error)) {
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        SetError(error, std::strerror(errno));
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
-        SetError(error, std::strerror(errno));
-        return false;
-    }
-    return true;
 }
 
 }  // namespace qz::shared::wmi

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -22,26 +21,38 @@ namespace {
 
 const char kDefaultRoot[] = "/sys/class/firmware-attributes";
 
-// The names in a directory, sorted, without "." and ".."; empty when it cannot be read.
-std::vector<std::string> ListDirectory(const std::string& path) {
-    std::vector<std::string> names;
+// The names in a directory, sorted, without "." and ".."; empty when it cannot be read. False when
+// it holds more than `limit` names: the listing stops there.
+bool ListDirectory(const std::string& path, std::size_t limit, std::vector<std::string>& names) {
+    names.clear();
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), &closedir);
     if (!dir) {
-        return names;
+        return true;
     }
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") {
+            if (names.size() == limit) {
+                names.clear();
+                return false;
+            }
             names.push_back(name);
         }
     }
     std::sort(names.begin(), names.end());
-    return names;
+    return true;
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+// Keeps the names of `root` that are firmware-attributes devices: those with an attributes/ folder.
+void KeepDevices(const std::string& root, std::vector<std::string>& names) {
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&root](const std::string& device) {
+                                   struct stat info {};
+                                   const std::string folder = root + "/" + device + "/attributes";
+                                   return stat(folder.c_str(), &info) != 0 ||
+                                          !S_ISDIR(info.st_mode);
+                               }),
+                names.end());
 }
 
 struct FileDescriptor {
@@ -58,32 +69,45 @@ struct FileDescriptor {
 
 // A directory, opened for looking up the names in it (it need not be readable), or -1 when `path`
 // is not a directory. Files in it are then opened relative to it, so that the kernel walks the
-// long path of an attribute once rather than once per file.
-int OpenDirectory(const std::string& path) {
-    return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+// long path of an attribute once rather than once per file. An attribute's folder is never a
+// symbolic link in the kernel's tree, and is not followed through one (`follow` false); a device's
+// folder is one.
+int OpenDirectory(const std::string& path, bool follow) {
+    return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
 }
 
-// The first kMaxAttributeFileBytes bytes of the regular file `name` in the directory `dir`, without
-// one trailing newline; nullopt with errno set when it is missing (ENOENT), unreadable, a directory
-// (EISDIR) or another file that is not regular (EINVAL). Opened non-blocking so that a FIFO planted
-// in a tree cannot hang the read.
-std::optional<std::string> ReadAttributeFile(int dir, const char* name) {
-    const FileDescriptor file(openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    const int fd = file.fd;
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0) {
+// The first `limit` bytes of the regular file `name` in the directory `dir`; nullopt with errno set
+// when it is missing (ENOENT), unreadable, a symbolic link (ELOOP), a directory (EISDIR) or another
+// file that is not regular (EINVAL). What the name is, is looked at before it is opened, so that a
+// device, FIFO or socket is never opened; it is opened without following a link or waiting, and
+// confirmed on the descriptor, so that a name swapped in between is refused too.
+std::optional<std::string> ReadAttributeFile(int dir, const char* name, std::size_t limit) {
+    struct stat named {};
+    if (fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
-    if (!S_ISREG(info.st_mode)) {
-        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    if (!S_ISREG(named.st_mode)) {
+        errno = S_ISLNK(named.st_mode) ? ELOOP : S_ISDIR(named.st_mode) ? EISDIR : EINVAL;
+        return std::nullopt;
+    }
+    const FileDescriptor file(
+        openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+    const int fd = file.fd;
+    struct stat opened {};
+    if (fd < 0 || fstat(fd, &opened) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(opened.st_mode) || opened.st_ino != named.st_ino ||
+        opened.st_dev != named.st_dev) {
+        errno = EINVAL;
         return std::nullopt;
     }
     // Sysfs values are short: read them through a small buffer, so that the string holds only
     // what the file has, and a long file grows it a chunk at a time up to the limit.
     std::string text;
     std::array<char, 4096> chunk{};
-    while (text.size() < kMaxAttributeFileBytes) {
-        const std::size_t want = std::min(chunk.size(), kMaxAttributeFileBytes - text.size());
+    while (text.size() < limit) {
+        const std::size_t want = std::min(chunk.size(), limit - text.size());
         const ssize_t got = read(fd, chunk.data(), want);
         if (got < 0) {
             return std::nullopt;
@@ -93,11 +117,60 @@ std::optional<std::string> ReadAttributeFile(int dir, const char* name) {
         }
         text.append(chunk.data(), static_cast<std::size_t>(got));
     }
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
     return text;
 }
+
+// One read of a tree within its limits: what is left of them, and the first limit met.
+class TreeBudget {
+public:
+    // The names in `path` within what is left of the attributes; false when there are more.
+    bool List(const std::string& path, std::vector<std::string>& names) {
+        if (!ListDirectory(path, kMaxTreeAttributes - m_attributes, names)) {
+            return Refuse("more than " + std::to_string(kMaxTreeAttributes) +
+                          " attributes, the most a firmware-attributes tree may have");
+        }
+        return true;
+    }
+
+    // Counts one attribute more; false when there are too many.
+    bool CountAttribute() {
+        return ++m_attributes <= kMaxTreeAttributes ||
+               Refuse("more than " + std::to_string(kMaxTreeAttributes) +
+                      " attributes, the most a firmware-attributes tree may have");
+    }
+
+    // A file of `dir`, without one trailing newline, read within what is left of the bytes: one
+    // byte more than is left shows that the tree is too large.
+    std::optional<std::string> Read(int dir, const char* name) {
+        std::optional<std::string> text = ReadAttributeFile(
+            dir, name, std::min(kMaxAttributeFileBytes, kMaxTreeBytes - m_bytes + 1));
+        if (text) {
+            m_bytes += text->size();
+            if (m_bytes > kMaxTreeBytes) {
+                Refuse("more than " + std::to_string(kMaxTreeBytes >> 20) +
+                       " MiB in its files, the most read of a firmware-attributes tree");
+            }
+            if (!text->empty() && text->back() == '\n') {
+                text->pop_back();
+            }
+        }
+        return text;
+    }
+
+    const std::string& Refusal() const { return m_refusal; }
+
+private:
+    bool Refuse(std::string reason) {
+        if (m_refusal.empty()) {
+            m_refusal = std::move(reason);
+        }
+        return false;
+    }
+
+    std::size_t m_attributes = 0;
+    std::size_t m_bytes = 0;
+    std::string m_refusal;
+};
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -206,45 +279,55 @@ CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read
 }
 
 std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root) {
-    std::vector<std::string> devices = ListDirectory(root);
-    devices.erase(std::remove_if(devices.begin(), devices.end(),
-                                 [&root](const std::string& device) {
-                                     return !IsDirectory(root + "/" + device + "/attributes");
-                                 }),
-                  devices.end());
+    std::vector<std::string> devices;
+    ListDirectory(root, kMaxTreeAttributes, devices);
+    KeepDevices(root, devices);
     return devices;
 }
 
 bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
-                            std::vector<std::string>& devices,
-                            UnreadableValues& unreadable) noexcept {
+                            std::vector<std::string>& devices, UnreadableValues& unreadable,
+                            std::string& refusal) noexcept {
     try {
         std::vector<CaptureRow> found;
         UnreadableValues problems;
-        std::vector<std::string> names = ListFirmwareAttributeDevices(root);
+        TreeBudget budget;
+        std::vector<std::string> names;
+        std::vector<std::string> attributes;
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
         std::vector<CaptureRow> passwords;
-        for (const std::string& device : names) {
-            const std::string attributes = root + "/" + device + "/attributes";
-            for (const std::string& attribute : ListDirectory(attributes)) {
-                const FileDescriptor dir(OpenDirectory(attributes + "/" + attribute));
-                if (dir.fd >= 0) {
+        bool within = budget.List(root, names);
+        KeepDevices(root, names);
+        for (auto device = names.begin(); within && device != names.end(); ++device) {
+            const std::string folder = root + "/" + *device + "/attributes";
+            within = budget.List(folder, attributes);
+            for (auto name = attributes.begin(); within && name != attributes.end(); ++name) {
+                const FileDescriptor dir(OpenDirectory(folder + "/" + *name, false));
+                if (dir.fd >= 0 && (within = budget.CountAttribute())) {
                     found.push_back(AttributeRow(
-                        attribute,
-                        [&dir](const char* file) { return ReadAttributeFile(dir.fd, file); },
+                        *name, [&](const char* file) { return budget.Read(dir.fd, file); },
                         problems));
+                    within = budget.Refusal().empty();
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
                 {"Admin", "Setup Password"}, {"System", "Power-On Password"}};
             for (const auto& [entry, setting] : kPasswords) {
                 const FileDescriptor dir(
-                    OpenDirectory(root + "/" + device + "/authentication/" + entry));
-                if (dir.fd >= 0) {
-                    passwords.push_back({setting, ReadAttributeFile(dir.fd, "is_enabled")});
+                    OpenDirectory(root + "/" + *device + "/authentication/" + entry, false));
+                if (within && dir.fd >= 0) {
+                    passwords.push_back({setting, budget.Read(dir.fd, "is_enabled")});
+                    within = budget.Refusal().empty();
                 }
             }
+        }
+        if (!within) {
+            rows.clear();
+            devices = std::move(names);
+            unreadable.clear();
+            refusal = budget.Refusal();
+            return true;
         }
         std::set<std::string> published;
         for (const CaptureRow& row : found) {
@@ -258,21 +341,27 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
         rows = std::move(found);
         devices = std::move(names);
         unreadable = std::move(problems);
+        refusal.clear();
         return true;
     } catch (const std::exception&) {
         return false;
     }
 }
 
+const char* SettingsVariable(const char* name) {
+    const char* value = secure_getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
 std::string FirmwareAttributesRoot() {
-    const char* root = std::getenv("QZ_FIRMWARE_ATTRIBUTES_DIR");
-    return root != nullptr && *root != '\0' ? root : kDefaultRoot;
+    const char* root = SettingsVariable("QZ_FIRMWARE_ATTRIBUTES_DIR");
+    return root != nullptr ? root : kDefaultRoot;
 }
 
 SettingsSource FindSettingsSource() noexcept {
     SettingsSource source;
     try {
-        if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture) {
+        if (const char* capture = SettingsVariable("QZ_WMI_CAPTURE"); capture != nullptr) {
             source.kind = SettingsSource::Kind::kCapture;
             source.path = capture;
             return source;

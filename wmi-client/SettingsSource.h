@@ -1,6 +1,7 @@
 // Where the stand-in client finds the BIOS settings on systems without WMI: a capture file named by
 // QZ_WMI_CAPTURE wins; otherwise the kernel's firmware-attributes class, under
-// /sys/class/firmware-attributes or the folder named by QZ_FIRMWARE_ATTRIBUTES_DIR.
+// /sys/class/firmware-attributes or the folder named by QZ_FIRMWARE_ATTRIBUTES_DIR. Both variables
+// are for tests and support, and count only in a process without elevated privileges.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,12 @@ namespace qz::shared::wmi {
 // Bytes read at most from one sysfs file; the rest of a longer file is ignored.
 constexpr std::size_t kMaxAttributeFileBytes = 64 * std::size_t{1024};
 
+// What a tree may hold; a tree with more is refused whole. Real firmware publishes some 200
+// attributes in some 50 KiB. Entries of one folder count against the attributes too, so that no
+// listing grows without bound.
+constexpr std::size_t kMaxTreeAttributes = 4096;
+constexpr std::size_t kMaxTreeBytes = std::size_t{4} << 20;
+
 struct SettingsSource {
     enum class Kind { kNone, kCapture, kFirmwareAttributes };
     Kind kind = Kind::kNone;
@@ -25,16 +32,21 @@ struct SettingsSource {
     std::vector<std::string> devices;  // firmware-attributes devices, in the order they are read
 };
 
+// The value of the environment variable `name` when this process may be steered by its caller's
+// environment and the value is not empty; null otherwise. A setuid or setgid program, or one with
+// file capabilities, is not: it reads the machine's own settings, whatever its caller names.
+const char* SettingsVariable(const char* name);
+
 // QZ_FIRMWARE_ATTRIBUTES_DIR, or /sys/class/firmware-attributes without it.
-QZ_WMI_CLIENT_API std::string FirmwareAttributesRoot();
+std::string FirmwareAttributesRoot();
 
 // The devices under `root` that have an attributes/ folder, in byte order of their names; none when
-// `root` cannot be read. Throws std::bad_alloc only.
-QZ_WMI_CLIENT_API std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root);
+// `root` cannot be read, or holds more than kMaxTreeAttributes entries. Throws std::bad_alloc only.
+std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root);
 
 // Looks at the environment and lists the firmware-attributes devices, reading none of their
 // attributes. Never throws.
-QZ_WMI_CLIENT_API SettingsSource FindSettingsSource() noexcept;
+SettingsSource FindSettingsSource() noexcept;
 
 // Gives the text of one file of an attribute's folder, as read from sysfs: at most
 // kMaxAttributeFileBytes bytes, without one trailing newline; nullopt when it cannot be read.
@@ -50,24 +62,32 @@ using UnreadableValues = std::map<std::string, std::size_t>;
 // by ',' with the current one marked '*', an ordered list joined by ','), or no value when
 // current_value cannot be read. A current_value that exists but cannot be read is counted in
 // `unreadable`. Throws std::bad_alloc only.
-QZ_WMI_CLIENT_API CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read,
-                                          UnreadableValues& unreadable);
+CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read,
+                        UnreadableValues& unreadable);
 
 // Reads the settings rows of every device under `root`, devices and attributes in byte order of
 // their directory names, and counts the current values that exist but could not be read. A root
-// that is missing or holds no device gives no rows and no devices. Never throws; returns false
-// only when memory runs out.
-QZ_WMI_CLIENT_API bool ReadFirmwareAttributes(const std::string& root,
-                                              std::vector<CaptureRow>& rows,
-                                              std::vector<std::string>& devices,
-                                              UnreadableValues& unreadable) noexcept;
+// that is missing or holds no device gives no rows and no devices. A tree beyond the limits above
+// gives no rows, and `refusal` says which limit it met (empty otherwise). Attribute folders and
+// their files are never followed through a symbolic link, and only regular files are opened. Never
+// throws; returns false only when memory runs out.
+bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
+                            std::vector<std::string>& devices, UnreadableValues& unreadable,
+                            std::string& refusal) noexcept;
 
 // From now on every settings query of this process answers with `rows`, whatever the environment
 // names: for a tool that has read a capture itself, perhaps from a pipe that cannot be read twice.
-QZ_WMI_CLIENT_API void ServeCaptureRows(std::vector<CaptureRow> rows) noexcept;
+// The tool's own copy of the client only: the shared library does not export it. False, and nothing
+// changed, when memory runs out.
+bool ServeCaptureRows(std::vector<CaptureRow> rows) noexcept;
 
-// What the last settings query of this process could not read of a firmware-attributes tree
-// (nothing for a capture), for a tool to tell its user.
-QZ_WMI_CLIENT_API UnreadableValues LastQueryUnreadableValues();
+// What the last settings query of this process could not read: the published settings' current
+// values that could not be read of a firmware-attributes tree, by reason, and why a source was
+// refused whole (a capture that cannot be read, a tree beyond its limits), for a tool to tell.
+struct QueryReport {
+    UnreadableValues unreadable;
+    std::string refusal;
+};
+QueryReport LastQueryReport();
 
 }  // namespace qz::shared::wmi

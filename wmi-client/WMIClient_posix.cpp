@@ -1,8 +1,9 @@
 // The WMI client on systems without WMI: it answers the BIOS settings query from a capture file
-// named by QZ_WMI_CAPTURE or else from the kernel's firmware-attributes class, and every other
-// namespace or query with a failure.
-#include <cstdlib>
+// named by QZ_WMI_CAPTURE or else from the kernel's firmware-attributes class (the variables count
+// only in a process without elevated privileges), and every other namespace or query with a
+// failure.
 #include <cwctype>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -32,12 +33,14 @@ bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
     return i == a.size() && b[i] == L'\0';
 }
 
+using Rows = std::shared_ptr<const std::vector<CaptureRow>>;
+
 // What a tool handed over, and what the last query could not read. Guarded: hosts may query on
 // several threads.
 struct SharedState {
     std::mutex lock;
-    std::optional<std::vector<CaptureRow>> served;
-    UnreadableValues unreadable;
+    Rows served;
+    QueryReport report;
 };
 
 SharedState& Shared() {
@@ -47,19 +50,27 @@ SharedState& Shared() {
 
 }  // namespace
 
-void ServeCaptureRows(std::vector<CaptureRow> rows) noexcept {
+bool ServeCaptureRows(std::vector<CaptureRow> rows) noexcept {
+    // Shared, never copied: every query reads the same rows.
+    Rows served;
+    try {
+        served = std::make_shared<const std::vector<CaptureRow>>(std::move(rows));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     const std::lock_guard<std::mutex> guard(Shared().lock);
-    Shared().served = std::move(rows);
+    Shared().served = std::move(served);
+    return true;
 }
 
-UnreadableValues LastQueryUnreadableValues() {
+QueryReport LastQueryReport() {
     const std::lock_guard<std::mutex> guard(Shared().lock);
-    return Shared().unreadable;
+    return Shared().report;
 }
 
 struct WMIClient::State {
     bool biosNamespace = false;
-    std::vector<CaptureRow> rows;
+    Rows rows;
     std::size_t next = 0;
     const CaptureRow* current = nullptr;
 };
@@ -72,12 +83,39 @@ WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new (std::nothr
 
 WMIClient::~WMIClient() = default;
 
+namespace {
+
+// The rows of the settings query from the capture the environment names, else from the
+// firmware-attributes tree; the status, and in `report` what could not be read.
+std::int32_t ReadSettings(std::vector<CaptureRow>& rows, QueryReport& report) {
+    if (const char* capture = SettingsVariable("QZ_WMI_CAPTURE"); capture != nullptr) {
+        if (!LoadCaptureFile(capture, rows, report.refusal)) {
+            rows.clear();
+            return report.refusal.empty() ? kWbemOutOfMemory : kWbemFailed;
+        }
+        return kWbemOk;
+    }
+    std::vector<std::string> devices;
+    if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), rows, devices, report.unreadable,
+                                report.refusal)) {
+        rows.clear();
+        return kWbemOutOfMemory;
+    }
+    if (!report.refusal.empty()) {
+        return kWbemFailed;
+    }
+    // Without a device the namespace does not exist on this machine.
+    return devices.empty() ? kWbemInvalidNamespace : kWbemOk;
+}
+
+}  // namespace
+
 std::int32_t WMIClient::Query(const std::wstring& query) {
     if (!m_state) {
         return kWbemOutOfMemory;
     }
     State& state = *m_state;
-    state.rows.clear();
+    state.rows.reset();
     state.next = 0;
     state.current = nullptr;
     if (!state.biosNamespace) {
@@ -89,45 +127,35 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     try {
         {
             const std::lock_guard<std::mutex> guard(Shared().lock);
-            Shared().unreadable.clear();
+            Shared().report = QueryReport();
             if (Shared().served) {
-                state.rows = *Shared().served;
+                state.rows = Shared().served;
                 return kWbemOk;
             }
         }
-        if (const char* capture = std::getenv("QZ_WMI_CAPTURE"); capture && *capture != '\0') {
-            std::string error;
-            if (!LoadCaptureFile(capture, state.rows, error)) {
-                state.rows.clear();
-                return kWbemFailed;
-            }
-            return kWbemOk;
-        }
-        std::vector<std::string> devices;
-        UnreadableValues unreadable;
-        if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), state.rows, devices, unreadable)) {
-            state.rows.clear();
-            return kWbemOutOfMemory;
-        }
+        std::vector<CaptureRow> rows;
+        QueryReport report;
+        const std::int32_t status = ReadSettings(rows, report);
+        state.rows = std::make_shared<const std::vector<CaptureRow>>(std::move(rows));
         const std::lock_guard<std::mutex> guard(Shared().lock);
-        Shared().unreadable = std::move(unreadable);
-        // Without a device the namespace does not exist on this machine.
-        return devices.empty() ? kWbemInvalidNamespace : kWbemOk;
+        Shared().report = std::move(report);
+        return status;
     } catch (const std::bad_alloc&) {
-        // Only the paths handed to the readers can fail here; the readers themselves never throw.
-        state.rows.clear();
+        // Only the paths handed to the readers, and the reports, can fail here; the readers
+        // themselves never throw.
+        state.rows.reset();
         return kWbemOutOfMemory;
     }
 }
 
 bool WMIClient::GetNext() {
-    if (!m_state || m_state->next >= m_state->rows.size()) {
+    if (!m_state || !m_state->rows || m_state->next >= m_state->rows->size()) {
         if (m_state) {
             m_state->current = nullptr;
         }
         return false;
     }
-    m_state->current = &m_state->rows[m_state->next++];
+    m_state->current = &(*m_state->rows)[m_state->next++];
     return true;
 }
 
