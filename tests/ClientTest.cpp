@@ -190,12 +190,12 @@ TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
     EXPECT_EQ(error, "more than the 8192 rows a capture may have");
 
     const std::string file = ::testing::TempDir() + "qzbios-limit.json";
-    for (const std::size_t size : {std::size_t{16} << 20, (std::size_t{16} << 20) + 1}) {
+    for (const std::size_t size : {std::size_t{8} << 20, (std::size_t{8} << 20) + 1}) {
         std::ofstream(file, std::ios::binary) << "[" << std::string(size - 2, ' ') << "]";
         error.clear();
-        EXPECT_EQ(LoadCaptureFile(file, parsed, error), size == std::size_t{16} << 20) << size;
+        EXPECT_EQ(LoadCaptureFile(file, parsed, error), size == std::size_t{8} << 20) << size;
         EXPECT_EQ(error,
-                  size == std::size_t{16} << 20 ? "" : "larger than the 16 MiB a capture may have");
+                  size == std::size_t{8} << 20 ? "" : "larger than the 8 MiB a capture may have");
     }
 
     // The writer refuses what the reader would: a row too many, or a byte too many.
@@ -205,13 +205,13 @@ TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
     EXPECT_EQ(error, "8193 settings, more than the 8192 rows a capture may have");
     const std::string frame =
         "[\n    {\n        \"Name\": null,\n        \"Value\": \"\"\n    }\n]\n";
-    for (const std::size_t size : {std::size_t{16} << 20, (std::size_t{16} << 20) + 1}) {
+    for (const std::size_t size : {std::size_t{8} << 20, (std::size_t{8} << 20) + 1}) {
         error.clear();
         const Rows one = {{std::nullopt, std::string(size - frame.size(), 'x')}};
-        EXPECT_EQ(CaptureText(one, text, error), size == std::size_t{16} << 20) << size;
-        EXPECT_EQ(error, size == std::size_t{16} << 20
+        EXPECT_EQ(CaptureText(one, text, error), size == std::size_t{8} << 20) << size;
+        EXPECT_EQ(error, size == std::size_t{8} << 20
                              ? ""
-                             : "the capture would be larger than the 16 MiB a capture may have");
+                             : "the capture would be larger than the 8 MiB a capture may have");
     }
 
     // Trees: attributes of `size` bytes each, hard links to one file, as many as each row says.

@@ -26,7 +26,7 @@ inline bool operator==(const CaptureRow& a, const CaptureRow& b) {
 
 // What a capture may hold; a larger one is refused rather than read, and the writer refuses to
 // write one the reader would refuse. A real machine's capture has some 200 rows in some 50 KiB.
-constexpr std::size_t kMaxCaptureBytes = std::size_t{16} << 20;
+constexpr std::size_t kMaxCaptureBytes = std::size_t{8} << 20;
 constexpr std::size_t kMaxCaptureRows = 8192;
 
 // Parses capture text (UTF-8, with or without a byte order mark, or UTF-16 with one: a surrogate
