@@ -101,6 +101,18 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         EXPECT_EQ(client.Query(query), kWbemFailed) << capture;
         EXPECT_FALSE(client.GetNext());
     }
+    // Rows handed over answer every later query, a second one too, whatever the environment names.
+    ServeCaptureRows(
+        std::make_shared<const Rows>(Rows{{std::string("Fast Boot"), std::string("*On")}}));
+    for (int again = 0; again < 2; ++again) {
+        WMIClient served(ns);
+        EXPECT_EQ(served.Query(query), kWbemOk);
+        ASSERT_TRUE(served.GetNext());
+        EXPECT_EQ(served.GetValue(L"Value", &text), kWbemOk);
+        EXPECT_STREQ(text, "*On");
+        EXPECT_FALSE(served.GetNext());
+    }
+    ServeCaptureRows(nullptr);
 }
 
 // A capture's name swapped between a file and a FIFO while queries read it: every query returns,

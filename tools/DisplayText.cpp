@@ -64,6 +64,13 @@ char32_t Decode(const std::string& text, std::size_t at, std::size_t& length) {
     return c;
 }
 
+// Characters that reorder or break the text around them on a terminal: the bidirectional
+// embeddings, overrides and isolates, and the line and paragraph separators.
+bool IsLayoutControl(char32_t c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 ||
+           c == 0x2029;
+}
+
 }  // namespace
 
 std::string TerminalText(const std::string& value) {
@@ -71,7 +78,7 @@ std::string TerminalText(const std::string& value) {
     for (std::size_t at = 0; at < value.size();) {
         std::size_t length = 0;
         const char32_t c = Decode(value, at, length);
-        char escape[8] = {};
+        char escape[16] = {};
         if (length == 0) {
             std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<std::uint8_t>(value[at]));
             length = 1;
@@ -81,7 +88,7 @@ std::string TerminalText(const std::string& value) {
             escape[1] = letter;
         } else if (c < 0x20 || c == 0x7F) {
             std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
-        } else if (c >= 0x80 && c <= 0x9F) {
+        } else if ((c >= 0x80 && c <= 0x9F) || IsLayoutControl(c)) {
             std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
         }
         shown += escape[0] != '\0' ? std::string(escape) : value.substr(at, length);

@@ -21,13 +21,19 @@ void Family(std::string& text, const char* name, const char* help) {
 
 }  // namespace
 
-std::string PrometheusText(const shared::qzbios::QZBiosData& record, const std::string& source,
-                           std::size_t unreadable) {
+std::string PrometheusText(const shared::qzbios::QZBiosData& record, const Publication& publication,
+                           const std::string& source, std::size_t unreadable) {
+    // A setting the firmware does not publish, or whose value was not read, has no series: an
+    // empty value or a 0 would read as a setting.
+    const auto shown = [&publication](const RecordField& field) {
+        const std::size_t i = static_cast<std::size_t>(&field - kRecordFields);
+        return publication.published[i] && publication.read[i];
+    };
     std::string text;
     Family(text, "qzbios_setting_info",
            "A text BIOS setting as the qzbios library reports it, its value in the value label.");
     for (const RecordField& field : kRecordFields) {
-        if (field.text != nullptr) {
+        if (field.text != nullptr && shown(field)) {
             text += std::string("qzbios_setting_info{setting=\"") + field.name + "\",value=\"" +
                     LabelValue(record.*field.text) + "\"} 1\n";
         }
@@ -35,15 +41,21 @@ std::string PrometheusText(const shared::qzbios::QZBiosData& record, const std::
     Family(text, "qzbios_setting_value",
            "A numeric BIOS setting as the qzbios library reports it.");
     for (const RecordField& field : kRecordFields) {
-        if (field.number != nullptr) {
+        if (field.number != nullptr && shown(field)) {
             text += std::string("qzbios_setting_value{setting=\"") + field.name + "\"} " +
                     std::to_string(record.*field.number) + '\n';
         }
     }
+    Family(text, "qzbios_settings_published",
+           "How many of the 31 BIOS settings qzbios reads the firmware publishes.");
+    text += "qzbios_settings_published " + std::to_string(publication.publishedCount) + '\n';
+    Family(text, "qzbios_firmware_settings",
+           "How many BIOS settings the firmware publishes in all.");
+    text += "qzbios_firmware_settings " + std::to_string(publication.settings) + '\n';
     Family(text, "qzbios_source_info", "Where qzbios-dump read the BIOS settings from.");
     text += "qzbios_source_info{source=\"" + source + "\"} 1\n";
     Family(text, "qzbios_unreadable_values",
-           "Published BIOS settings whose current value could not be read.");
+           "Published BIOS settings whose value could not be read.");
     text += "qzbios_unreadable_values " + std::to_string(unreadable) + '\n';
     return text;
 }

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,7 @@
 
 #include "CaptureFile.h"
 #if !defined(_WIN32)
-#include <filesystem>
+#include <sys/stat.h>
 
 #include "SettingsSource.h"
 #endif
@@ -25,14 +28,17 @@
 #include "FieldTable.h"
 #include "OutputFile.h"
 #include "Prometheus.h"
+#include "Published.h"
 #include "qzbios/QZBios.h"
 #include "wmi/WMIClient.h"
 
 namespace {
 
 using qz::shared::qzbios::QZBiosData;
+using qz::shared::wmi::CaptureRow;
 using qz::tools::kRecordFields;
 using qz::tools::RecordField;
+using qz::tools::TerminalText;
 
 // Exit statuses, as --help lists them.
 constexpr int kExitFailed = 1;
@@ -40,9 +46,9 @@ constexpr int kExitUsage = 2;
 constexpr int kExitIncomplete = 3;
 
 const char kUsage[] =
-    "usage: qzbios-dump [--format table|json|jsonl|prometheus] [--output FILE]\n"
+    "Usage: qzbios-dump [--format table|json|jsonl|prometheus] [--output FILE]\n"
     "                   [--capture FILE] [--source] [--log-level LEVEL]\n"
-    "       qzbios-dump record OUTPUT.json   (or --record OUTPUT.json)\n"
+    "       qzbios-dump record FILE   (or --record FILE)\n"
     "\n"
     "Prints the 31 BIOS attributes of this machine as the qzbios library reports them, or\n"
     "records every BIOS setting the WMI client delivers as a capture file.\n"
@@ -50,22 +56,23 @@ const char kUsage[] =
     "  --format FORMAT      table of field, value and type (default), one JSON object\n"
     "                       (json), one JSON object per line (jsonl), or the Prometheus\n"
     "                       text format for a textfile collector (prometheus)\n"
-    "  --output FILE        write to FILE instead of standard output, whole or not at all:\n"
-    "                       a temporary file beside it, renamed over it, mode 0644\n"
+    "  --output FILE        write to FILE instead of standard output, whole or not at all;\n"
+    "                       a link is followed, a FIFO or device written directly, and a\n"
+    "                       file keeps its mode, owner and group\n"
     "  --capture FILE       read the settings from a capture file, once ('-' is standard\n"
     "                       input); the same as QZ_WMI_CAPTURE=FILE\n"
     "  --source             say on standard error where the settings come from\n"
     "  record FILE, --record FILE\n"
     "                       write every setting row, unfiltered, to FILE as a capture\n"
-    "                       ('-' is standard output), whole or not at all, as --output\n"
+    "                       ('-' is standard output), as --output writes\n"
     "  --log-level LEVEL    show the library's diagnostics at LEVEL or more severe on\n"
     "                       standard error: none, fatal, error, warning, info, debug,\n"
     "                       verbose, or the same as a number from 0 to 6\n"
-    "  --help               show this text, wherever it stands\n"
+    "  -h, --help           show this text, wherever it stands\n"
     "  --version            show the version\n"
     "Each flag may be given once, and a value may follow it or an '='.\n"
     "\n"
-    "Environment (Linux):\n"
+    "Environment (Linux; for tests and support, ignored by a privileged process):\n"
     "  QZ_WMI_CAPTURE              a capture file to read the settings from\n"
     "  QZ_FIRMWARE_ATTRIBUTES_DIR  the folder holding the firmware-attributes devices\n"
     "                              (/sys/class/firmware-attributes when unset)\n"
@@ -75,117 +82,212 @@ const char kUsage[] =
     "  1  the run failed: the library reported an error, there was nothing to record,\n"
     "     or the output could not be written\n"
     "  2  a usage error, or a capture file that cannot be read or parsed\n"
-    "  3  written, but incomplete: a published setting's current value could not be\n"
-    "     read (the kernel shows them to root only), or a capture held no row that the\n"
-    "     library can use\n";
+    "  3  written, but incomplete: a value of a published setting could not be read\n"
+    "     (the kernel shows current values to root only; a capture holds null), or a\n"
+    "     capture held no row with a Name the library can use\n";
 
-// Where the settings come from: a description, whether there is anything to read, and whether the
-// user named the wrong folder.
-struct SourceDescription {
-    std::string text;
-    bool found = false;
-    bool misnamed = false;
-    std::string kind = "none";  // capture, firmware-attributes, wmi or none
+struct Options {
+    std::string format = "table";
+    bool formatGiven = false;
+    std::string capture;
+    std::string record;
+    std::string output = "-";
+    bool showSource = false;
+    int logLevel = -1;
 };
+
+// What the run read its settings from, and what it could not read.
+struct Source {
+    std::string kind = "none";  // capture, firmware-attributes, wmi or none
+    std::string text;           // for --source, escaped
+    std::shared_ptr<const std::vector<CaptureRow>> rows;
+    std::size_t unreadable = 0;      // published settings whose value could not be read
+    std::vector<std::string> notes;  // what to say of it on standard error, escaped
+    bool incomplete = false;
+};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "qzbios-dump: %s (try --help)\n", message.c_str());
+    return kExitUsage;
+}
 
 // How a path given on the command line reads in a message; "-" is the standard stream `stream`.
 std::string Shown(const std::string& path, const char* stream) {
-    return path == "-" ? stream : "'" + path + "'";
+    return path == "-" ? stream : "'" + TerminalText(path) + "'";
+}
+
+std::string Plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Every row the WMI client delivers for the settings query, as the library reads them (a string
+// ends at its first NUL); the status of the query.
+std::int32_t QueryRows(Source& source) {
+    qz::shared::wmi::WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
+    const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
+    std::vector<CaptureRow> rows;
+    while (client.GetNext()) {
+        CaptureRow row;
+        const char* value = nullptr;
+        if (client.GetValue(L"Name", &value) == 0 && value != nullptr) {
+            row.name = value;
+        }
+        if (client.GetValue(L"Value", &value) == 0 && value != nullptr) {
+            row.value = value;
+        }
+        rows.push_back(std::move(row));
+    }
+    source.rows = std::make_shared<const std::vector<CaptureRow>>(std::move(rows));
+    return status;
 }
 
 #if defined(_WIN32)
-// Windows reads the firmware's WMI provider; captures are replayed only where there is no WMI.
-constexpr bool kReadsCaptures = false;
-
 std::string Narrow(const wchar_t* text) {
     return text == nullptr ? std::string() : plog::util::toNarrow(text, plog::codePage::kChar);
 }
 
-bool ServeCapture(std::vector<qz::shared::wmi::CaptureRow> /*rows*/) { return true; }
-
-const char* SettingsVariable(const char* /*name*/) { return nullptr; }
-
-std::string QueryRefusal() { return std::string(); }
-
-SourceDescription DescribeSource(const std::string& /*capture*/) {
-    return {"WMI", true, false, "wmi"};
+// Windows reads the firmware's WMI provider.
+int ReadSource(const Options& /*options*/, Source& source) {
+    const std::int32_t status = QueryRows(source);
+    source.kind = "wmi";
+    source.text = "WMI";
+    if (status != 0) {
+        char failed[64] = {};
+        std::snprintf(failed, sizeof failed, "the query failed (0x%08X)",
+                      static_cast<unsigned>(status));
+        source.kind = "none";
+        source.text = std::string("none: ") + failed;
+    }
+    return -1;
 }
-
-std::size_t UnreadableValueCount() { return 0; }
-
-bool ReportUnreadableValues() { return false; }
 #else
-constexpr bool kReadsCaptures = true;
-
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
 
-bool ServeCapture(std::vector<qz::shared::wmi::CaptureRow> rows) {
-    return qz::shared::wmi::ServeCaptureRows(std::move(rows));
+// A variable of the environment, as the client reads it: ignored in a privileged process; empty
+// is a usage error, since nobody sets one to mean nothing.
+int Variable(const char* name, std::string& value) {
+    const char* text = secure_getenv(name);
+    if (text != nullptr && *text == '\0') {
+        return UsageError(std::string(name) + " is set but empty: name a " +
+                          (std::strcmp(name, "QZ_WMI_CAPTURE") == 0 ? "capture file" : "folder") +
+                          ", or unset it");
+    }
+    value = text == nullptr ? "" : text;
+    return -1;
 }
 
-using qz::shared::wmi::SettingsVariable;
-
-// Why the last read refused its source whole (a tree beyond its limits), or nothing. The tool reads
-// a capture itself, so only a tree is left to refuse.
-std::string QueryRefusal() {
-    const std::string refusal = qz::shared::wmi::LastQueryReport().refusal;
-    return refusal.empty()
-               ? refusal
-               : "firmware-attributes tree " +
-                     qz::tools::TerminalText(qz::shared::wmi::FirmwareAttributesRoot()) + ": " +
-                     refusal;
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-SourceDescription DescribeSource(const std::string& capture) {
+// The folder QZ_FIRMWARE_ATTRIBUTES_DIR names must be one that holds devices: not missing, not a
+// device, not a device's attributes folder.
+int CheckNamedRoot(const std::string& root) {
+    std::string trimmed = root;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    const std::size_t slash = trimmed.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : trimmed.substr(0, slash);
+    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    const std::string shown = "QZ_FIRMWARE_ATTRIBUTES_DIR names '" + TerminalText(root) + "'";
+    if (!IsDirectory(root)) {
+        return UsageError(shown + ", which is not a folder: " + std::strerror(errno));
+    }
+    if (IsDirectory(root + "/attributes")) {
+        return UsageError(shown + ", a firmware-attributes device; name the folder that holds " +
+                          "its devices instead, '" + TerminalText(parent) + "'");
+    }
+    const std::size_t up = parent.rfind('/');
+    if (name == "attributes" && up != std::string::npos) {
+        return UsageError(shown + ", the attributes folder of a device; name the folder that " +
+                          "holds its devices instead, '" + TerminalText(parent.substr(0, up)) +
+                          "'");
+    }
+    return -1;
+}
+
+// Reads the capture or the tree once and hands its rows to the client that the library reads
+// through; the exit status when the run ends here, else -1.
+int ReadSource(const Options& options, Source& source) {
+    std::string capture = options.capture;
+    std::string named;
+    std::string root;
+    if (const int status = Variable("QZ_WMI_CAPTURE", named); status >= 0) {
+        return status;
+    }
+    if (const int status = Variable("QZ_FIRMWARE_ATTRIBUTES_DIR", root); status >= 0) {
+        return status;
+    }
+    capture = capture.empty() ? named : capture;
+    std::vector<CaptureRow> rows;
     if (!capture.empty()) {
-        return {"capture " + (capture == "-" ? "standard input" : capture), true, false, "capture"};
-    }
-    const qz::shared::wmi::SettingsSource source = qz::shared::wmi::FindSettingsSource();
-    if (!source.devices.empty()) {
-        std::string text = "firmware-attributes " + source.path + ":";
-        for (const std::string& device : source.devices) {
-            text += " " + device;
+        for (const std::string& output : {options.output, options.record}) {
+            if (output != "-" && !output.empty() && qz::tools::SameFile(output, capture)) {
+                return UsageError("the output " + Shown(output, "") + " is the capture being read");
+            }
         }
-        return {text, true, false, "firmware-attributes"};
+        std::string error;
+        if (!qz::shared::wmi::ReadCapture(capture, rows, error)) {
+            std::fprintf(stderr, "qzbios-dump: capture file %s: %s\n",
+                         Shown(capture, "standard input").c_str(), TerminalText(error).c_str());
+            return kExitUsage;
+        }
+        source.kind = "capture";
+        source.text = "capture " + (capture == "-" ? "standard input" : TerminalText(capture));
+        if (std::none_of(rows.begin(), rows.end(), [](const auto& row) { return row.name; })) {
+            source.notes.push_back("capture file " + Shown(capture, "standard input") +
+                                   ": no row has a \"Name\" that is a string (" +
+                                   std::to_string(rows.size()) +
+                                   " read; the members are \"Name\" and \"Value\", letter case "
+                                   "included)");
+            source.incomplete = true;
+        }
+    } else {
+        if (!root.empty()) {
+            if (const int status = CheckNamedRoot(root); status >= 0) {
+                return status;
+            }
+        }
+        root = qz::shared::wmi::FirmwareAttributesRoot();
+        std::vector<std::string> devices;
+        qz::shared::wmi::UnreadableValues unreadable;
+        std::string refusal;
+        if (!qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices, unreadable, refusal)) {
+            std::fprintf(stderr, "qzbios-dump: out of memory reading %s\n",
+                         TerminalText(root).c_str());
+            return kExitFailed;
+        }
+        if (!refusal.empty()) {
+            std::fprintf(stderr,
+                         "qzbios-dump: cannot read the settings: firmware-attributes %s: %s\n",
+                         TerminalText(root).c_str(), refusal.c_str());
+            return kExitFailed;
+        }
+        source.text = devices.empty() ? "none (no capture named, and " + TerminalText(root) +
+                                            " holds no firmware-attributes device)"
+                                      : "firmware-attributes " + TerminalText(root) + ":";
+        for (const std::string& device : devices) {
+            source.text += " " + TerminalText(device);
+        }
+        source.kind = devices.empty() ? "none" : "firmware-attributes";
+        for (const auto& [reason, count] : unreadable) {
+            source.unreadable += count;
+            source.notes.push_back(
+                Plural(count, "published setting's current value",
+                       "published settings' current values") +
+                " could not be read: " + reason +
+                (reason == std::strerror(EACCES)
+                     ? " (the kernel shows current values to root only: run qzbios-dump as root)"
+                     : ""));
+            source.incomplete = true;
+        }
     }
-    std::filesystem::path root = std::filesystem::path(source.path).lexically_normal();
-    if (root.filename().empty()) {
-        root = root.parent_path();  // the path ended in a separator
-    }
-    std::error_code failed;
-    if (std::filesystem::is_directory(root / "attributes", failed)) {
-        return {"QZ_FIRMWARE_ATTRIBUTES_DIR names the firmware-attributes device '" + source.path +
-                    "'; name the folder that holds its devices instead, '" +
-                    root.parent_path().string() + "'",
-                false, true};
-    }
-    return {"none (no capture named, and " + source.path + " holds no firmware-attributes device)",
-            false};
-}
-
-std::size_t UnreadableValueCount() {
-    std::size_t count = 0;
-    for (const auto& [reason, settings] : qz::shared::wmi::LastQueryReport().unreadable) {
-        count += settings;
-    }
-    return count;
-}
-
-// Says on standard error which published settings' current values the last read could not get,
-// once per reason; true when there were any.
-bool ReportUnreadableValues() {
-    const qz::shared::wmi::UnreadableValues unreadable =
-        qz::shared::wmi::LastQueryReport().unreadable;
-    for (const auto& [reason, count] : unreadable) {
-        const bool denied = reason == std::strerror(EACCES);
-        std::fprintf(stderr, "qzbios-dump: %zu published %s could not be read: %s%s\n", count,
-                     count == 1 ? "setting's current value" : "settings' current values",
-                     reason.c_str(),
-                     denied ? " (the kernel shows current values to root only: run qzbios-dump "
-                              "as root)"
-                            : "");
-    }
-    return !unreadable.empty();
+    qz::shared::wmi::ServeCaptureRows(
+        std::make_shared<const std::vector<CaptureRow>>(std::move(rows)));
+    QueryRows(source);
+    return -1;
 }
 #endif
 
@@ -202,23 +304,9 @@ public:
         std::fprintf(stderr, "qzbios-dump: [%s] %s %s:%zu: %s\n",
                      severity >= 0 && severity <= 6 ? kSeverityNames[severity] : "?",
                      component.c_str(), record.getFunc(), record.getLine(),
-                     Narrow(record.getMessage()).c_str());
+                     TerminalText(Narrow(record.getMessage())).c_str());
     }
 };
-
-struct Options {
-    std::string format = "table";
-    std::string capture;
-    std::string record;
-    std::string output = "-";
-    bool showSource = false;
-    int logLevel = -1;
-};
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "qzbios-dump: %s (try --help)\n", message.c_str());
-    return kExitUsage;
-}
 
 int ParseSeverity(const std::string& text) {
     for (int i = 0; i <= 6; ++i) {
@@ -251,7 +339,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         // "record FILE" is "--record FILE" by another name.
         const std::string name = flag == "record" ? "--record" : flag;
         if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
-            return UsageError(flag + " is given twice");
+            return UsageError(TerminalText(flag) + " is given twice");
         }
         seen.push_back(name);
         if (arg == "--source") {
@@ -260,7 +348,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
         if (name != "--format" && name != "--capture" && name != "--log-level" &&
             name != "--record" && name != "--output") {
-            return UsageError("unknown argument '" + arg + "'");
+            return UsageError("unknown argument '" + TerminalText(arg) + "'");
         }
         std::string value;
         if (equals != std::string::npos) {
@@ -275,30 +363,35 @@ int ParseOptions(int argc, char** argv, Options& options) {
         if (name == "--format") {
             if (value != "table" && value != "json" && value != "jsonl" && value != "prometheus") {
                 return UsageError("--format must be table, json, jsonl or prometheus, not '" +
-                                  value + "'");
+                                  TerminalText(value) + "'");
             }
             options.format = value;
+            options.formatGiven = true;
         } else if (name == "--record") {
             options.record = value;
         } else if (name == "--output") {
             options.output = value;
         } else if (name == "--capture") {
-            if (!kReadsCaptures) {
-                return UsageError("--capture is not available here: settings come from WMI");
-            }
+#if defined(_WIN32)
+            return UsageError("--capture is not available here: settings come from WMI");
+#else
             options.capture = value;
+#endif
         } else {
             options.logLevel = ParseSeverity(value);
             if (options.logLevel < 0) {
                 return UsageError(
                     "--log-level must be one of none, fatal, error, warning, info, debug, "
                     "verbose, or 0 to 6, not '" +
-                    value + "'");
+                    TerminalText(value) + "'");
             }
         }
     }
     if (!options.record.empty() && options.output != "-") {
         return UsageError("record writes to its own FILE: --output is for the formats");
+    }
+    if (!options.record.empty() && options.formatGiven) {
+        return UsageError("record writes a capture: --format is for the records");
     }
     return -1;
 }
@@ -308,7 +401,7 @@ std::string Table(const QZBiosData& record) {
     std::vector<std::string> values;
     std::size_t width = 5;  // "Value"
     for (const RecordField& field : kRecordFields) {
-        values.push_back(field.text != nullptr ? qz::tools::TerminalText(record.*field.text)
+        values.push_back(field.text != nullptr ? TerminalText(record.*field.text)
                                                : std::to_string(record.*field.number));
         width = std::max(width, qz::tools::DisplayWidth(values.back()));
     }
@@ -339,42 +432,48 @@ std::string Json(const QZBiosData& record, bool oneLine) {
            '\n';
 }
 
-// Settles the exit status once standard output is flushed: output that could not be written (a full
-// disk, a closed standard output) fails the run.
-int Finish(int status) {
+// Flushes standard output: false, with a message, when it could not be written (a full disk, a
+// closed standard output).
+bool Flushed() {
     std::cout.flush();
     if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "qzbios-dump: cannot write the output: %s\n", std::strerror(errno));
-        return kExitFailed;
+        return false;
     }
-    return status;
+    return true;
 }
 
 // The record as the library hands it out, in `options.format`; the exit status.
-int Print(const Options& options, const SourceDescription& source, std::string& text) {
+int Print(const Options& options, const Source& source, const qz::tools::Publication& publication,
+          std::string& text) {
     static StderrAppender appender;
     if (options.logLevel >= 0) {
         qzSharedInitializeLogger(options.logLevel, &appender);
     }
     try {
         qz::shared::qzbios::QZBios bios;
-        if (const std::string refusal = QueryRefusal(); !refusal.empty()) {
-            // The records would look complete, and are not.
-            std::fprintf(stderr, "qzbios-dump: cannot read the settings: %s\n", refusal.c_str());
-            return kExitFailed;
-        }
         std::uint64_t count = 0;
         const QZBiosData* records = bios.GetQZBiosData(count);
         if (records == nullptr || count == 0) {
             std::fprintf(stderr, "qzbios-dump: the library returned no record\n");
             return kExitFailed;
         }
-        text = options.format == "table" ? Table(records[0])
-               : options.format == "prometheus"
-                   ? qz::tools::PrometheusText(records[0], source.kind, UnreadableValueCount())
-                   : Json(records[0], options.format == "jsonl");
+        text =
+            options.format == "table" ? Table(records[0])
+            : options.format == "prometheus"
+                ? qz::tools::PrometheusText(records[0], publication, source.kind, source.unreadable)
+                : Json(records[0], options.format == "jsonl");
+    } catch (const std::out_of_range& e) {
+        // The one failure of the library's rules: a three-byte current Video Memory Size option.
+        std::fprintf(stderr,
+                     "qzbios-dump: reading the BIOS settings failed: the library cannot read "
+                     "the Video Memory Size value '%s': its current option is three bytes long "
+                     "(%s)\n",
+                     TerminalText(publication.videoMemory).c_str(), TerminalText(e.what()).c_str());
+        return kExitFailed;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n", e.what());
+        std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n",
+                     TerminalText(e.what()).c_str());
         return kExitFailed;
     }
     return 0;
@@ -382,52 +481,35 @@ int Print(const Options& options, const SourceDescription& source, std::string& 
 
 // Writes `text` to standard output ("-") or in place of the file `path`; the exit status.
 int Write(const std::string& path, const std::string& text) {
-    std::string error;
-    if (path != "-" && !qz::tools::WriteWholeFile(path, text, error)) {
-        std::fprintf(stderr, "qzbios-dump: cannot write '%s': %s\n", path.c_str(), error.c_str());
-        return kExitFailed;
-    }
     if (path == "-") {
-        std::fwrite(text.data(), 1, text.size(), stdout);  // Finish says whether it was written
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return Flushed() ? 0 : kExitFailed;
+    }
+    std::string error;
+    if (!qz::tools::WriteWholeFile(path, text, error)) {
+        std::fprintf(stderr, "qzbios-dump: cannot write %s: %s\n", Shown(path, "").c_str(),
+                     TerminalText(error).c_str());
+        return kExitFailed;
     }
     return 0;
 }
 
 // Every row the WMI client delivers for the settings query, as the library would read it.
-int Record(const std::string& path) {
-    qz::shared::wmi::WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
-    const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
-    std::vector<qz::shared::wmi::CaptureRow> rows;
-    while (client.GetNext()) {
-        qz::shared::wmi::CaptureRow row;
-        const char* value = nullptr;
-        if (client.GetValue(L"Name", &value) == 0 && value != nullptr) {
-            row.name = value;
-        }
-        if (client.GetValue(L"Value", &value) == 0 && value != nullptr) {
-            row.value = value;
-        }
-        rows.push_back(std::move(row));
-    }
-    if (const std::string refusal = QueryRefusal(); !refusal.empty()) {
-        std::fprintf(stderr, "qzbios-dump: no settings to record: %s\n", refusal.c_str());
-        return kExitFailed;
-    }
-    if (status != 0) {
-        std::fprintf(stderr, "qzbios-dump: no settings to record: the query failed (0x%08X)\n",
-                     static_cast<unsigned>(status));
+int Record(const std::string& path, const Source& source) {
+    if (source.kind == "none") {
+        std::fprintf(stderr, "qzbios-dump: no settings to record: %s\n", source.text.c_str());
         return kExitFailed;
     }
     std::string text;
     std::string error;
-    if (!qz::shared::wmi::CaptureText(rows, text, error)) {
+    if (!qz::shared::wmi::CaptureText(*source.rows, text, error)) {
         std::fprintf(stderr, "qzbios-dump: cannot record the settings: %s\n", error.c_str());
         return kExitFailed;
     }
     const int written = Write(path, text);
     if (written == 0) {
-        std::fprintf(stderr, "qzbios-dump: recorded %zu %s to %s\n", rows.size(),
-                     rows.size() == 1 ? "setting" : "settings",
+        std::fprintf(stderr, "qzbios-dump: recorded %s to %s\n",
+                     Plural(source.rows->size(), "setting", "settings").c_str(),
                      Shown(path, "standard output").c_str());
     }
     return written;
@@ -437,57 +519,57 @@ int Record(const std::string& path) {
 
 int main(int argc, char** argv) {
     Options options;
-    const int parsed = ParseOptions(argc, argv, options);
-    if (parsed >= 0) {
-        return Finish(parsed);
+    if (const int parsed = ParseOptions(argc, argv, options); parsed >= 0) {
+        return parsed == 0 && !Flushed() ? kExitFailed : parsed;
     }
-    bool incomplete = false;
-    // A capture is read here, once, and its rows handed to the client: a pipe, a FIFO or standard
-    // input cannot be read a second time.
-    std::string capture = options.capture;
-    if (const char* named = SettingsVariable("QZ_WMI_CAPTURE"); capture.empty() && named) {
-        capture = named;
-    }
-    if (!capture.empty()) {
-        std::vector<qz::shared::wmi::CaptureRow> rows;
-        std::string error;
-        if (!qz::shared::wmi::ReadCapture(capture, rows, error)) {
-            std::fprintf(stderr, "qzbios-dump: capture file %s: %s\n",
-                         Shown(capture, "standard input").c_str(), error.c_str());
-            return kExitUsage;
-        }
-        if (std::none_of(rows.begin(), rows.end(),
-                         [](const auto& row) { return row.name.has_value(); })) {
-            std::fprintf(stderr,
-                         "qzbios-dump: capture file %s: no row has a \"Name\" that is a string "
-                         "(%zu read; the members are \"Name\" and \"Value\", letter case "
-                         "included)\n",
-                         Shown(capture, "standard input").c_str(), rows.size());
-            incomplete = true;
-        }
-        if (!ServeCapture(std::move(rows))) {
-            std::fprintf(stderr, "qzbios-dump: capture file %s: out of memory\n",
-                         Shown(capture, "standard input").c_str());
-            return kExitFailed;
-        }
-    }
-    const SourceDescription source = DescribeSource(capture);
-    if (source.misnamed) {
-        return UsageError(source.text);
+    Source source;
+    if (const int status = ReadSource(options, source); status >= 0) {
+        return status;
     }
     if (options.showSource) {
         std::fprintf(stderr, "qzbios-dump: source: %s\n", source.text.c_str());
-    } else if (!source.found) {
+    } else if (source.kind == "none") {
         std::fprintf(stderr, "qzbios-dump: no settings source found: %s\n", source.text.c_str());
+    }
+    qz::tools::Publication publication;
+    try {
+        publication = qz::tools::Publish(*source.rows);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qzbios-dump: %s\n", e.what());
+        return kExitFailed;
+    }
+    // What this firmware publishes, said once: a setting it does not publish is a fact about the
+    // machine, not a failure.
+    if (source.kind != "none" && publication.publishedCount < std::size(kRecordFields)) {
+        const std::size_t others = publication.settings - publication.publishedCount;
+        source.notes.insert(source.notes.begin(),
+                            "the firmware publishes " + std::to_string(publication.publishedCount) +
+                                " of the 31 settings qzbios reads, and " +
+                                Plural(others, "other setting", "other settings") +
+                                " ('qzbios-dump record FILE' shows every setting)");
+    }
+    // A capture's null is a value that was not read, as a tree's unreadable current value is.
+    if (source.kind == "capture" && !publication.unread.empty()) {
+        std::string names;
+        for (const std::string& name : publication.unread) {
+            names += (names.empty() ? "" : ", ") + TerminalText(name);
+        }
+        source.unreadable = publication.unread.size();
+        source.notes.push_back(
+            Plural(publication.unread.size(), "published setting has", "published settings have") +
+            " no value in the capture (null, or not a string): " + names);
+        source.incomplete = true;
     }
     int status = 0;
     if (options.record.empty()) {
         std::string text;
-        status = Print(options, source, text);
+        status = Print(options, source, publication, text);
         status = status == 0 ? Write(options.output, text) : status;
     } else {
-        status = Record(options.record);
+        status = Record(options.record, source);
     }
-    incomplete = ReportUnreadableValues() || incomplete;
-    return Finish(status == 0 && incomplete ? kExitIncomplete : status);
+    for (const std::string& note : source.notes) {
+        std::fprintf(stderr, "qzbios-dump: %s\n", note.c_str());
+    }
+    return status == 0 && source.incomplete ? kExitIncomplete : status;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,19 +76,13 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
                             std::vector<std::string>& devices, UnreadableValues& unreadable,
                             std::string& refusal) noexcept;
 
-// From now on every settings query of this process answers with `rows`, whatever the environment
-// names: for a tool that has read a capture itself, perhaps from a pipe that cannot be read twice.
-// The tool's own copy of the client only: the shared library does not export it. False, and nothing
-// changed, when memory runs out.
-bool ServeCaptureRows(std::vector<CaptureRow> rows) noexcept;
+// Rows handed to the client, shared rather than copied.
+using ServedRows = std::shared_ptr<const std::vector<CaptureRow>>;
 
-// What the last settings query of this process could not read: the published settings' current
-// values that could not be read of a firmware-attributes tree, by reason, and why a source was
-// refused whole (a capture that cannot be read, a tree beyond its limits), for a tool to tell.
-struct QueryReport {
-    UnreadableValues unreadable;
-    std::string refusal;
-};
-QueryReport LastQueryReport();
+// From now on every settings query of this process answers with `rows`, whatever the environment
+// names: for a tool that has read its source itself (a capture perhaps from a pipe that cannot be
+// read twice, a tree whose unreadable values it reports). The tool's own copy of the client only:
+// the shared library does not export it.
+void ServeCaptureRows(ServedRows rows) noexcept;
 
 }  // namespace qz::shared::wmi

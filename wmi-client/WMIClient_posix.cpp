@@ -33,14 +33,10 @@ bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
     return i == a.size() && b[i] == L'\0';
 }
 
-using Rows = std::shared_ptr<const std::vector<CaptureRow>>;
-
-// What a tool handed over, and what the last query could not read. Guarded: hosts may query on
-// several threads.
+// What a tool handed over. Guarded: hosts may query on several threads.
 struct SharedState {
     std::mutex lock;
-    Rows served;
-    QueryReport report;
+    ServedRows served;
 };
 
 SharedState& Shared() {
@@ -50,27 +46,14 @@ SharedState& Shared() {
 
 }  // namespace
 
-bool ServeCaptureRows(std::vector<CaptureRow> rows) noexcept {
-    // Shared, never copied: every query reads the same rows.
-    Rows served;
-    try {
-        served = std::make_shared<const std::vector<CaptureRow>>(std::move(rows));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+void ServeCaptureRows(ServedRows rows) noexcept {
     const std::lock_guard<std::mutex> guard(Shared().lock);
-    Shared().served = std::move(served);
-    return true;
-}
-
-QueryReport LastQueryReport() {
-    const std::lock_guard<std::mutex> guard(Shared().lock);
-    return Shared().report;
+    Shared().served = std::move(rows);
 }
 
 struct WMIClient::State {
     bool biosNamespace = false;
-    Rows rows;
+    ServedRows rows;
     std::size_t next = 0;
     const CaptureRow* current = nullptr;
 };
@@ -86,22 +69,24 @@ WMIClient::~WMIClient() = default;
 namespace {
 
 // The rows of the settings query from the capture the environment names, else from the
-// firmware-attributes tree; the status, and in `report` what could not be read.
-std::int32_t ReadSettings(std::vector<CaptureRow>& rows, QueryReport& report) {
+// firmware-attributes tree, and the status. A host learns nothing more of a failure: the library
+// then reports every attribute empty.
+std::int32_t ReadSettings(std::vector<CaptureRow>& rows) {
+    std::string refusal;
     if (const char* capture = SettingsVariable("QZ_WMI_CAPTURE"); capture != nullptr) {
-        if (!LoadCaptureFile(capture, rows, report.refusal)) {
+        if (!LoadCaptureFile(capture, rows, refusal)) {
             rows.clear();
-            return report.refusal.empty() ? kWbemOutOfMemory : kWbemFailed;
+            return kWbemFailed;
         }
         return kWbemOk;
     }
     std::vector<std::string> devices;
-    if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), rows, devices, report.unreadable,
-                                report.refusal)) {
+    UnreadableValues unreadable;
+    if (!ReadFirmwareAttributes(FirmwareAttributesRoot(), rows, devices, unreadable, refusal)) {
         rows.clear();
         return kWbemOutOfMemory;
     }
-    if (!report.refusal.empty()) {
+    if (!refusal.empty()) {
         return kWbemFailed;
     }
     // Without a device the namespace does not exist on this machine.
@@ -127,21 +112,17 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     try {
         {
             const std::lock_guard<std::mutex> guard(Shared().lock);
-            Shared().report = QueryReport();
             if (Shared().served) {
                 state.rows = Shared().served;
                 return kWbemOk;
             }
         }
         std::vector<CaptureRow> rows;
-        QueryReport report;
-        const std::int32_t status = ReadSettings(rows, report);
+        const std::int32_t status = ReadSettings(rows);
         state.rows = std::make_shared<const std::vector<CaptureRow>>(std::move(rows));
-        const std::lock_guard<std::mutex> guard(Shared().lock);
-        Shared().report = std::move(report);
         return status;
     } catch (const std::bad_alloc&) {
-        // Only the paths handed to the readers, and the reports, can fail here; the readers
+        // Only the paths handed to the readers, and the rows' holder, can fail here; the readers
         // themselves never throw.
         state.rows.reset();
         return kWbemOutOfMemory;

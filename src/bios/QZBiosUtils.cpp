@@ -130,6 +130,14 @@ void LogMapFailure(const char* what) {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> QZBiosUtils::AttributeSettings() {
+    std::vector<std::pair<std::string, std::string>> settings;
+    for (const AttributeRow& row : kAttributeTable) {
+        settings.emplace_back(row.resultKey, MapOfBiosAttribute(row.lookupKey));
+    }
+    return settings;
+}
+
 void QZBiosUtils::CollectBiosAttributes(std::vector<BiosAttributeMap>& snapshots) const {
     BiosSettingMap settings;
     BiosAttributeMap snapshot;

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace qz::shared::qzbios {
@@ -49,6 +50,11 @@ public:
     // the value of an earlier one with the same Name. Rows whose Name cannot be read are skipped;
     // a Value that cannot be read is stored as the empty string.
     static void QueryBiosSettings(BiosSettingMap& settings);
+
+    // Each attribute's result key and the BIOS setting name it is read from, in collection order,
+    // from the tables CollectBiosAttributes reads: for a tool built with the library's code that
+    // says which of them the firmware publishes. Not exported.
+    static std::vector<std::pair<std::string, std::string>> AttributeSettings();
 };
 
 }  // namespace qz::shared::qzbios

@@ -1,0 +1,40 @@
+// How qzbios-dump shows text on a terminal: what is escaped, what passes, and the columns it takes.
+#include <string>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "DisplayText.h"
+
+namespace qz::tools {
+namespace {
+
+TEST(DisplayText, EscapesWhatATerminalWouldActOnAndCountsColumns) {
+    // Value, as the table shows it, and its width in columns.
+    const std::tuple<std::string, std::string, std::size_t> cases[] = {
+        {"On", "On", 2},
+        {"\x7f\x1f", "\\x7f\\x1f", 8},
+        {"\xC2\x80\xC2\x9F\xC2\xA0", "\\u0080\\u009f\xC2\xA0", 13},
+        {"\xE2\x80\xA9\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF", "\\u2029\\u202a\\u202e\xE2\x80\xAF",
+         19},
+        {"\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA",
+         "\xE2\x81\xA5\\u2066\\u2069\xE2\x81\xAA", 14},
+        {"\xE2\x80\xA7\xE2\x80\xA8", "\xE2\x80\xA7\\u2028", 7},
+        {"\xC0\x80", "\\xc0\\x80", 8},            // overlong
+        {"\xE2\x82", "\\xe2\\x82", 8},            // truncated
+        {"\xED\xA0\x80", "\\xed\\xa0\\x80", 12},  // a surrogate
+        {"\xE8\xA8\xAD"
+         "e\xCC\x81",
+         "\xE8\xA8\xAD"
+         "e\xCC\x81",
+         3},  // wide, then combining
+        {"a\\n", "a\\\\n", 4},
+    };
+    for (const auto& [value, shown, width] : cases) {
+        EXPECT_EQ(TerminalText(value), shown);
+        EXPECT_EQ(DisplayWidth(TerminalText(value)), width) << shown;
+    }
+}
+
+}  // namespace
+}  // namespace qz::tools
