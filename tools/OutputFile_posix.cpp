@@ -109,6 +109,14 @@ bool FollowLinks(std::string& path) {
     return false;
 }
 
+// Whether the file open at `fd` already has the owner and group of `existing`: a sandbox that
+// forbids chown still keeps a file's owner and group when they need no change.
+bool SameOwner(int fd, const struct stat& existing) {
+    struct stat made {};
+    return fstat(fd, &made) == 0 && made.st_uid == existing.st_uid &&
+           made.st_gid == existing.st_gid;
+}
+
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -171,7 +179,8 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
     const char* failed = nullptr;
     if (!WriteAll(fd, text)) {
         failed = "writing";
-    } else if (exists && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    } else if (exists && !SameOwner(fd, existing) &&
+               fchown(fd, existing.st_uid, existing.st_gid) != 0) {
         failed = "giving the owner and group of the file it replaces to";
     } else if (fchmod(fd, mode) != 0) {
         failed = "setting the mode of";
