@@ -1,4 +1,5 @@
 #include "CaptureFile.h"
+#include "FileDescriptor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -244,18 +245,6 @@ constexpr int kNoWait = O_NONBLOCK;
 constexpr int kNoTerminal = O_NOCTTY;
 #endif
 
-struct Descriptor {
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    const int fd;
-};
-
 std::string TooLarge() {
     return "larger than the " + std::to_string(kMaxCaptureBytes >> 20) + " MiB a capture may have";
 }
@@ -318,7 +307,7 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
         SetError(error, "not a regular file");
         return false;
     }
-    const Descriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoWait | kNoTerminal));
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoWait | kNoTerminal));
     if (file.fd < 0) {
         SetError(error, std::strerror(errno));
         return false;
@@ -335,7 +324,7 @@ bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
     if (path == "-") {
         return ReadAndParse(STDIN_FILENO, rows, error);
     }
-    const Descriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoTerminal));
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | kCloseOnExec | kNoTerminal));
     if (file.fd < 0) {
         SetError(error, std::strerror(errno));
         return false;

@@ -1,4 +1,5 @@
 #include "SettingsSource.h"
+#include "FileDescriptor.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,18 +55,6 @@ void KeepDevices(const std::string& root, std::vector<std::string>& names) {
                                }),
                 names.end());
 }
-
-struct FileDescriptor {
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    ~FileDescriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    const int fd;
-};
 
 // A directory, opened for looking up the names in it (it need not be readable), or -1 when `path`
 // is not a directory. Files in it are then opened relative to it, so that the kernel walks the
