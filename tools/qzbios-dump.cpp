@@ -19,7 +19,11 @@
 #include <nlohmann/json.hpp>
 
 #include "CaptureFile.h"
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h is included first: shellapi.h needs its types.
+#include <shellapi.h>
+#else
 #include <sys/stat.h>
 
 #include "SettingsSource.h"
@@ -146,6 +150,19 @@ std::string Narrow(const wchar_t* text) {
     return text == nullptr ? std::string() : plog::util::toNarrow(text, plog::codePage::kChar);
 }
 
+// The arguments as UTF-8, read from the UTF-16 command line: the ANSI argv would turn a name
+// outside the code page into '?'.
+std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide != nullptr && i < count; ++i) {
+        args.push_back(plog::util::toNarrow(wide[i], CP_UTF8));
+    }
+    LocalFree(wide);
+    return args;
+}
+
 // Windows reads the firmware's WMI provider.
 int ReadSource(const Options& /*options*/, Source& source) {
     const std::int32_t status = QueryRows(source);
@@ -162,6 +179,8 @@ int ReadSource(const Options& /*options*/, Source& source) {
 }
 #else
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
+
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
 // A variable of the environment, as the client reads it: ignored in a privileged process; empty
 // is a usage error, since nobody sets one to mean nothing.
@@ -319,8 +338,7 @@ int ParseSeverity(const std::string& text) {
 
 // Returns -1 when the options are good, otherwise the exit status. --help and --version answer
 // wherever they stand; `record` is taken wherever a flag is.
-int ParseOptions(int argc, char** argv, Options& options) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+int ParseOptions(const std::vector<std::string>& args, Options& options) {
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
@@ -519,7 +537,7 @@ int Record(const std::string& path, const Source& source) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (const int parsed = ParseOptions(argc, argv, options); parsed >= 0) {
+    if (const int parsed = ParseOptions(Arguments(argc, argv), options); parsed >= 0) {
         return parsed == 0 && !Flushed() ? kExitFailed : parsed;
     }
     Source source;
