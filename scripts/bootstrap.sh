@@ -3,7 +3,8 @@
 # that are already installed are left alone, and nothing is downloaded when nothing is missing.
 #
 #   scripts/bootstrap.sh            Linux build and tests
-#   scripts/bootstrap.sh --windows  also the MinGW-w64 cross compiler and Wine
+#   scripts/bootstrap.sh --windows  also the MinGW-w64 cross compiler, Wine, clang's linker and
+#                                   import-library tool for MSVC-ABI hosts, and msitools
 set -euo pipefail
 
 want_windows=0
@@ -11,7 +12,7 @@ for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
     -h | --help)
-      sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -24,9 +25,9 @@ done
 packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3
   dpkg-dev debhelper lintian strace prometheus prometheus-node-exporter curl systemd abigail-tools
-  autopkgtest diffoscope)
+  autopkgtest diffoscope mono-mcs mono-runtime)
 if [ "$want_windows" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 lld llvm msitools)
 fi
 
 sudo_cmd=()

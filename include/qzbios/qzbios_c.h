@@ -1,0 +1,123 @@
+/* qzbios for hosts of any compiler and language: the 31 BIOS settings of this machine through a C
+ * interface that never throws, beside the C++ one of QZBios.h.
+ *
+ *   qzbios_snapshot* snapshot = NULL;
+ *   if (qzbios_read(&snapshot) == QZBIOS_OK) {
+ *       printf("%s\n", qzbios_record(snapshot)->UEFIBO);
+ *       qzbios_free(snapshot);
+ *   }
+ *
+ * C99 and C++. Every text is UTF-8 or the firmware's own bytes, exactly as the C++ record holds
+ * them. Link qz-shared-qzbios-c (qz-shared-qzbios-c.dll on Windows, libqz-shared-qzbios-c.so.1 on
+ * Linux), which loads qz-shared-qzbios and its WMI client from beside itself. */
+#ifndef QZBIOS_QZBIOS_C_H
+#define QZBIOS_QZBIOS_C_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(QZBIOS_C_BUILDING)
+#define QZBIOS_C_API __declspec(dllexport)
+#else
+#define QZBIOS_C_API __declspec(dllimport)
+#endif
+#define QZBIOS_C_CALL __cdecl
+#else
+#define QZBIOS_C_API __attribute__((visibility("default")))
+#define QZBIOS_C_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One reading of the settings; opaque. */
+typedef struct qzbios_snapshot qzbios_snapshot;
+
+/* The record: the same fields, in the same order and with the same layout, as
+ * qz::shared::qzbios::QZBiosData. Texts are never null: an attribute the firmware does not report
+ * is the empty string, except NetPXEBoot, which is then "NA". Numbers are the setting's leading
+ * decimal number, or 0. */
+typedef struct qzbios_data {
+    const char* RunPowMgmt;
+    const char* IdlPowSvngs;
+    const char* PS2MsWakeup;
+    const char* SlpStBlnkRts;
+    const char* SataPowMgmt;
+    const char* Multiprocessor;
+    const char* Hyperthreading;
+    const char* IntgVideo;
+    const char* TurboMode;
+    const char* VTX;
+    const char* MEMgmtMd;
+    int32_t BIOAPS;
+    int32_t POSTPS;
+    const char* RBIOSDGU;
+    const char* FastBoot;
+    const char* USBSBoot;
+    const char* NetPXEBoot;
+    const char* LBO;    /* boot order, entries separated by '|' */
+    const char* UEFIBO; /* boot order, entries separated by '|' */
+    const char* BWBIOSSP;
+    const char* EQZFIPD;
+    const char* BWSEP;
+    const char* VTD;
+    const char* FASTCHARGE;
+    const char* DPTF;
+    int32_t VMS;
+    const char* BHM;
+    const char* LANWLANswitching;
+    const char* LANWWANswitching;
+    const char* S5MaxPowSav;
+    const char* MeFwVer;
+} qzbios_data;
+
+/* Statuses. */
+#define QZBIOS_OK 0
+#define QZBIOS_OUT_OF_MEMORY 1       /* memory ran out */
+#define QZBIOS_VIDEO_MEMORY_OPTION 2 /* the current Video Memory Size option is three bytes long \
+                                      */
+#define QZBIOS_INVALID_ARGUMENT 3    /* a null pointer where one is needed */
+#define QZBIOS_FAILED 4              /* any other failure of the library */
+
+/* Reads the settings once. On QZBIOS_OK `*snapshot` holds them until qzbios_free; on any other
+ * status it is null. A machine without the settings provider is not an error: every text is
+ * empty. Calls on one snapshot must not overlap qzbios_free; distinct snapshots are independent. */
+QZBIOS_C_API int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot);
+
+/* The record of `snapshot`, valid with every text it points to until qzbios_free(snapshot); null
+ * for a null snapshot. */
+QZBIOS_C_API const qzbios_data* QZBIOS_C_CALL qzbios_record(const qzbios_snapshot* snapshot);
+
+/* Releases `snapshot` and its record; a null snapshot is nothing to release. */
+QZBIOS_C_API void QZBIOS_C_CALL qzbios_free(qzbios_snapshot* snapshot);
+
+/* A status in words (English, static); "unknown status" for a number that is none. */
+QZBIOS_C_API const char* QZBIOS_C_CALL qzbios_status_text(int status);
+
+/* The library's version, such as "1.1.0" (static). */
+QZBIOS_C_API const char* QZBIOS_C_CALL qzbios_version(void);
+
+/* Receives one diagnostic record: its severity (plog's: 1 fatal, 2 error, 3 warning, 4 info,
+ * 5 debug, 6 verbose), the function that wrote it, its line, its message and the file name of the
+ * library that wrote it, all UTF-8 and valid only during the call. It runs on the thread that
+ * logged, and must not call back into qzbios. */
+typedef void(QZBIOS_C_CALL* qzbios_log_callback)(void* context, int severity, const char* function,
+                                                 uint32_t line, const char* message,
+                                                 const char* library);
+
+/* Sends qzbios's diagnostic records at `max_severity` (0 none to 6 verbose) or more severe to
+ * `callback`, with `context`. As qzSharedInitializeLogger: the severity, callback and context of
+ * the first call hold for the library's whole life in the process, and every call, the first
+ * included, makes each record reach the callback once more. Calls must not overlap each other or
+ * any use of the library. Returns QZBIOS_OK, QZBIOS_INVALID_ARGUMENT for a null callback, or
+ * QZBIOS_OUT_OF_MEMORY. */
+QZBIOS_C_API int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callback,
+                                                 void* context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QZBIOS_QZBIOS_C_H */

@@ -1,0 +1,219 @@
+// The C interface: a QZBios behind an opaque handle, exceptions turned into statuses, and the
+// library's plog records turned into calls of a C callback.
+#include "qzbios/qzbios_c.h"
+
+#include <cstddef>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+
+#include <plog/Logger.h>
+#include <plog/Record.h>
+
+#include "logger/ModuleFileName.h"
+#include "qzbios/QZBios.h"
+
+using qz::shared::qzbios::QZBiosData;
+
+// The two records are one layout: the C record is filled by copying the C++ one whole.
+static_assert(std::is_standard_layout_v<QZBiosData> && std::is_standard_layout_v<qzbios_data>);
+static_assert(sizeof(QZBiosData) == sizeof(qzbios_data) &&
+              alignof(QZBiosData) == alignof(qzbios_data));
+#define QZBIOS_SAME_FIELD(name)                                                                \
+    static_assert(offsetof(QZBiosData, name) == offsetof(qzbios_data, name) &&                 \
+                      std::is_same_v<decltype(QZBiosData::name), decltype(qzbios_data::name)>, \
+                  #name " differs between QZBiosData and qzbios_data")
+QZBIOS_SAME_FIELD(RunPowMgmt);
+QZBIOS_SAME_FIELD(IdlPowSvngs);
+QZBIOS_SAME_FIELD(PS2MsWakeup);
+QZBIOS_SAME_FIELD(SlpStBlnkRts);
+QZBIOS_SAME_FIELD(SataPowMgmt);
+QZBIOS_SAME_FIELD(Multiprocessor);
+QZBIOS_SAME_FIELD(Hyperthreading);
+QZBIOS_SAME_FIELD(IntgVideo);
+QZBIOS_SAME_FIELD(TurboMode);
+QZBIOS_SAME_FIELD(VTX);
+QZBIOS_SAME_FIELD(MEMgmtMd);
+QZBIOS_SAME_FIELD(BIOAPS);
+QZBIOS_SAME_FIELD(POSTPS);
+QZBIOS_SAME_FIELD(RBIOSDGU);
+QZBIOS_SAME_FIELD(FastBoot);
+QZBIOS_SAME_FIELD(USBSBoot);
+QZBIOS_SAME_FIELD(NetPXEBoot);
+QZBIOS_SAME_FIELD(LBO);
+QZBIOS_SAME_FIELD(UEFIBO);
+QZBIOS_SAME_FIELD(BWBIOSSP);
+QZBIOS_SAME_FIELD(EQZFIPD);
+QZBIOS_SAME_FIELD(BWSEP);
+QZBIOS_SAME_FIELD(VTD);
+QZBIOS_SAME_FIELD(FASTCHARGE);
+QZBIOS_SAME_FIELD(DPTF);
+QZBIOS_SAME_FIELD(VMS);
+QZBIOS_SAME_FIELD(BHM);
+QZBIOS_SAME_FIELD(LANWLANswitching);
+QZBIOS_SAME_FIELD(LANWWANswitching);
+QZBIOS_SAME_FIELD(S5MaxPowSav);
+QZBIOS_SAME_FIELD(MeFwVer);
+#undef QZBIOS_SAME_FIELD
+
+struct qzbios_snapshot {
+    qz::shared::qzbios::QZBios bios;
+    qzbios_data record{};
+};
+
+namespace {
+
+// UTF-8 of a plog text, wide on Windows.
+std::string Utf8(const plog::util::nchar* text) {
+    if (text == nullptr) {
+        return std::string();
+    }
+#if defined(_WIN32)
+    return plog::util::toNarrow(text, plog::codePage::kUTF8);
+#else
+    return text;
+#endif
+}
+
+// Hands each record to the host's callback, as the C types it asks for.
+class CallbackAppender : public plog::IAppender {
+public:
+    CallbackAppender(qzbios_log_callback callback, void* context)
+        : m_callback(callback), m_context(context) {}
+
+    void write(const plog::Record& record) override {
+        try {
+            const std::string message = Utf8(record.getMessage());
+            const std::string library =
+                Utf8(static_cast<const plog::util::nchar*>(record.getObject()));
+            m_callback(m_context, static_cast<int>(record.getSeverity()), record.getFunc(),
+                       static_cast<std::uint32_t>(record.getLine()), message.c_str(),
+                       library.c_str());
+        } catch (const std::exception&) {
+            // A record that cannot be converted is dropped: nothing may leave a C call.
+        }
+    }
+
+private:
+    qzbios_log_callback m_callback;
+    void* m_context;
+};
+
+// This library's own file name, the component of its own records.
+const plog::util::nstring& ComponentName() {
+    static const plog::util::nstring name =
+        qz::shared::common::logger::ModuleFileName(reinterpret_cast<const void*>(&qzbios_version));
+    return name;
+}
+
+// Writes a record of this library's own, `text` followed by `detail` in parentheses when there is
+// one, when its logger admits `severity`. Never throws: a record that cannot be built is dropped.
+void Log(plog::Severity severity, std::size_t line, const char* text,
+         const char* detail = nullptr) noexcept {
+    plog::Logger<0>* logger = plog::get<0>();
+    if (logger == nullptr || !logger->checkSeverity(severity)) {
+        return;
+    }
+    try {
+        plog::Record record(severity, "qzbios_read", line, "", ComponentName().c_str(), 0);
+        record << text;
+        if (detail != nullptr) {
+            record << " (" << detail << ")";
+        }
+        *logger += record;
+    } catch (const std::exception&) {
+    }
+}
+
+// Says why a read failed; the status.
+int Failed(int status, std::size_t line, const char* detail = nullptr) noexcept {
+    Log(plog::error, line,
+        status == QZBIOS_OUT_OF_MEMORY         ? "reading the BIOS settings failed: out of memory"
+        : status == QZBIOS_VIDEO_MEMORY_OPTION ? "reading the BIOS settings failed: the current "
+                                                 "Video Memory Size option is three bytes long"
+                                               : "reading the BIOS settings failed",
+        detail);
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot) {
+    if (snapshot == nullptr) {
+        return QZBIOS_INVALID_ARGUMENT;
+    }
+    *snapshot = nullptr;
+    try {
+        auto read = std::make_unique<qzbios_snapshot>();
+        std::uint64_t count = 0;
+        const QZBiosData* records = read->bios.GetQZBiosData(count);
+        if (records == nullptr || count != 1) {
+            return Failed(QZBIOS_FAILED, __LINE__, "the library returned no record");
+        }
+        static_assert(std::is_trivially_copyable_v<QZBiosData>);
+        std::memcpy(&read->record, &records[0], sizeof read->record);
+        *snapshot = read.release();
+        Log(plog::debug, __LINE__, "read the BIOS settings");
+        return QZBIOS_OK;
+    } catch (const std::bad_alloc&) {
+        return Failed(QZBIOS_OUT_OF_MEMORY, __LINE__);
+    } catch (const std::out_of_range& e) {
+        return Failed(QZBIOS_VIDEO_MEMORY_OPTION, __LINE__, e.what());
+    } catch (const std::exception& e) {
+        return Failed(QZBIOS_FAILED, __LINE__, e.what());
+    } catch (...) {
+        return Failed(QZBIOS_FAILED, __LINE__, "an exception of an unknown type");
+    }
+}
+
+const qzbios_data* QZBIOS_C_CALL qzbios_record(const qzbios_snapshot* snapshot) {
+    return snapshot == nullptr ? nullptr : &snapshot->record;
+}
+
+void QZBIOS_C_CALL qzbios_free(qzbios_snapshot* snapshot) { delete snapshot; }
+
+const char* QZBIOS_C_CALL qzbios_status_text(int status) {
+    switch (status) {
+        case QZBIOS_OK:
+            return "success";
+        case QZBIOS_OUT_OF_MEMORY:
+            return "out of memory";
+        case QZBIOS_VIDEO_MEMORY_OPTION:
+            return "the current Video Memory Size option is three bytes long";
+        case QZBIOS_INVALID_ARGUMENT:
+            return "a null pointer where one is needed";
+        case QZBIOS_FAILED:
+            return "the library failed";
+        default:
+            return "unknown status";
+    }
+}
+
+const char* QZBIOS_C_CALL qzbios_version(void) { return QZBIOS_VERSION; }
+
+int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callback, void* context) {
+    if (callback == nullptr) {
+        return QZBIOS_INVALID_ARGUMENT;
+    }
+    try {
+        // The first call's callback and context hold, as the first call's appender does for the
+        // library; this library's own records take the same road.
+        static CallbackAppender appender(callback, context);
+        static plog::Logger<0> logger(static_cast<plog::Severity>(max_severity));
+        ComponentName();
+        logger.addAppender(&appender);
+        qzSharedInitializeLogger(max_severity, &appender);
+        return QZBIOS_OK;
+    } catch (const std::bad_alloc&) {
+        return QZBIOS_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return QZBIOS_FAILED;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,188 @@
+// The C interface and the header-only C++ face over it: the record a C host reads, the statuses,
+// the log callback under the first-call rules, and, on Linux, memory running out at every
+// allocation. The host exports its symbols, so that its operator new reaches the libraries.
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qzbios/QZBios.h"
+#include "qzbios/qzbios_c.h"
+#include "qzbios/qzbios_c.hpp"
+#include "support/RecordFields.h"
+#if !defined(_WIN32)
+#include "support/AllocationSweep.h"
+#endif
+
+namespace {
+
+using qz::test::Fields;
+
+Fields FieldsOf(const qzbios_data& data) {
+    qz::shared::qzbios::QZBiosData record{};
+    std::memcpy(&record, &data, sizeof record);
+    return qz::test::RecordFields(record);
+}
+
+// Sets the capture the client reads (Linux; Windows reads WMI, which has no settings here).
+void UseCapture(const char* capture) {
+#if defined(_WIN32)
+    (void)capture;
+#else
+    setenv("QZ_WMI_CAPTURE", capture, 1);
+#endif
+}
+
+struct LogRecord {
+    int severity;
+    std::string function;
+    std::uint32_t line;
+    std::string message;
+    std::string library;
+};
+
+void QZBIOS_C_CALL Keep(void* log, int severity, const char* function, std::uint32_t line,
+                        const char* message, const char* library) {
+    static_cast<std::vector<LogRecord>*>(log)->push_back(
+        {severity, function, line, message, library});
+}
+
+TEST(CInterface, ReadsWhatTheLibrarysClassReadsAndSaysWhatFailed) {
+    UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    qzbios_snapshot* snapshot = nullptr;
+    ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);
+    const qzbios_data* record = qzbios_record(snapshot);
+    qz::shared::qzbios::QZBios bios;
+    std::uint64_t count = 0;
+    EXPECT_EQ(FieldsOf(*record), qz::test::RecordFields(*bios.GetQZBiosData(count)));
+    // The C++ face appends a record a call, as the library's class does, over the same texts.
+    qzbios_c::QZBios face;
+    face.GetQZBiosData(count);
+    const qzbios_c::QZBiosData* faced = face.GetQZBiosData(count);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(faced[0].UEFIBO, faced[1].UEFIBO);
+    EXPECT_EQ(FieldsOf(faced[1]), FieldsOf(*record));
+#if !defined(_WIN32)
+    EXPECT_STREQ(
+        record->UEFIBO,
+        "OS Boot Manager|USB:|NETWORK IPV4:Onboard Ethernet|NETWORK IPV6:Onboard Ethernet");
+    EXPECT_STREQ(record->MeFwVer, "16.1.30.2307");
+    EXPECT_EQ(record->VMS, 64);
+    EXPECT_EQ(record->BIOAPS, 1);
+#else
+    EXPECT_STREQ(record->NetPXEBoot, "NA");
+#endif
+    qzbios_free(snapshot);
+
+#if !defined(_WIN32)
+    UseCapture(QZBIOS_THREE_BYTE_CAPTURE);
+    static int dummy = 0;
+    snapshot = reinterpret_cast<qzbios_snapshot*>(&dummy);
+    EXPECT_EQ(qzbios_read(&snapshot), QZBIOS_VIDEO_MEMORY_OPTION);
+    EXPECT_EQ(snapshot, nullptr);
+    EXPECT_THROW(qzbios_c::QZBios(), std::out_of_range);
+#endif
+    EXPECT_EQ(qzbios_read(nullptr), QZBIOS_INVALID_ARGUMENT);
+    EXPECT_EQ(qzbios_record(nullptr), nullptr);
+    qzbios_free(nullptr);
+    const std::tuple<int, const char*> texts[] = {
+        {0, "success"},
+        {1, "out of memory"},
+        {2, "the current Video Memory Size option is three bytes long"},
+        {3, "a null pointer where one is needed"},
+        {4, "the library failed"},
+        {5, "unknown status"},
+        {-1, "unknown status"},
+    };
+    for (const auto& [status, text] : texts) {
+        EXPECT_STREQ(qzbios_status_text(status), text);
+    }
+    EXPECT_TRUE(std::regex_match(qzbios_version(), std::regex(R"(\d+\.\d+\.\d+)")));
+}
+
+// The first call's severity, callback and context hold; each call adds a copy of every record.
+TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
+    // They outlive the test: the library keeps the first call's context for its lifetime.
+    static std::vector<LogRecord> first;
+    static std::vector<LogRecord> second;
+    EXPECT_EQ(qzbios_set_logger(6, nullptr, &first), QZBIOS_INVALID_ARGUMENT);
+    ASSERT_EQ(qzbios_set_logger(5, &Keep, &first), QZBIOS_OK);
+    UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    qzbios_snapshot* snapshot = nullptr;
+    ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);
+    qzbios_free(snapshot);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].severity, 5);
+    EXPECT_EQ(first[0].function, "qzbios_read");
+    EXPECT_EQ(first[0].message, "read the BIOS settings");
+#if defined(_WIN32)
+    EXPECT_EQ(first[0].library, "qz-shared-qzbios-c.dll");
+#else
+    EXPECT_EQ(first[0].library, "libqz-shared-qzbios-c.so.1");
+#endif
+    ASSERT_EQ(qzbios_set_logger(1, &Keep, &second), QZBIOS_OK);
+    first.clear();
+    ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);
+    qzbios_free(snapshot);
+    EXPECT_EQ(first.size(), 2u);
+    EXPECT_TRUE(second.empty());
+#if !defined(_WIN32)
+    // A failure is an error record; the library's own record (memory running out in the name map)
+    // is forwarded with the library's file name.
+    UseCapture(QZBIOS_THREE_BYTE_CAPTURE);
+    first.clear();
+    EXPECT_EQ(qzbios_read(&snapshot), QZBIOS_VIDEO_MEMORY_OPTION);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].severity, 2);
+    EXPECT_EQ(first[0].message.rfind("reading the BIOS settings failed: the current Video Memory "
+                                     "Size option is three bytes long (",
+                                     0),
+              0u)
+        << first[0].message;
+    UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    first.clear();
+    const auto forwarded = [] {
+        for (const LogRecord& record : first) {
+            if (record.library == "libqz-shared-qzbios.so.1") {
+                return &record;
+            }
+        }
+        return static_cast<const LogRecord*>(nullptr);
+    };
+    for (std::size_t n = 1; forwarded() == nullptr; ++n) {
+        qz::test::FailNthAllocation(n);
+        qzbios_read(&snapshot);
+        qz::test::FailNthAllocation(0);
+        qzbios_free(snapshot);
+        ASSERT_TRUE(qz::test::AllocationFailureFired()) << "no failure point was logged";
+    }
+    EXPECT_EQ(forwarded()->function, "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute");
+    EXPECT_EQ(forwarded()->line, 50u);
+    EXPECT_EQ(forwarded()->message, "Exception: in QZBiosUtild MapOfBiosAttribute std::bad_alloc");
+    EXPECT_EQ(first.front().message, "reading the BIOS settings failed: out of memory");
+#endif
+}
+
+#if !defined(_WIN32)
+// Memory running out anywhere leaves no exception and no block: out of memory with no snapshot, or
+// a snapshot.
+TEST(CInterfaceAllocationSweep, EveryFailureIsAStatus) {
+    UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    std::size_t failed = 0;
+    qz::test::SweepAllocations("qzbios_read", [&](std::size_t) {
+        qzbios_snapshot* snapshot = nullptr;
+        const int status = qzbios_read(&snapshot);
+        EXPECT_TRUE(status == QZBIOS_OK || (status == QZBIOS_OUT_OF_MEMORY && snapshot == nullptr))
+            << status;
+        failed += status == QZBIOS_OUT_OF_MEMORY ? 1 : 0;
+        qzbios_free(snapshot);
+    });
+    EXPECT_GT(failed, 100u);
+}
+#endif
+
+}  // namespace
