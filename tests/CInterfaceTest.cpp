@@ -104,6 +104,24 @@ TEST(CInterface, ReadsWhatTheLibrarysClassReadsAndSaysWhatFailed) {
     EXPECT_TRUE(std::regex_match(qzbios_version(), std::regex(R"(\d+\.\d+\.\d+)")));
 }
 
+#if !defined(_WIN32)
+// Memory running out anywhere leaves (before any logger is installed, in a run of all tests) no
+// exception and no block: out of memory with no snapshot, or a snapshot.
+TEST(CInterfaceAllocationSweep, EveryFailureIsAStatus) {
+    UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    std::size_t failed = 0;
+    qz::test::SweepAllocations("qzbios_read", [&](std::size_t) {
+        qzbios_snapshot* snapshot = nullptr;
+        const int status = qzbios_read(&snapshot);
+        EXPECT_TRUE(status == QZBIOS_OK || (status == QZBIOS_OUT_OF_MEMORY && snapshot == nullptr))
+            << status;
+        failed += status == QZBIOS_OUT_OF_MEMORY ? 1 : 0;
+        qzbios_free(snapshot);
+    });
+    EXPECT_GT(failed, 100u);
+}
+#endif
+
 // The first call's severity, callback and context hold; each call adds a copy of every record.
 TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     // They outlive the test: the library keeps the first call's context for its lifetime.
@@ -166,23 +184,5 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     EXPECT_EQ(first.front().message, "reading the BIOS settings failed: out of memory");
 #endif
 }
-
-#if !defined(_WIN32)
-// Memory running out anywhere leaves no exception and no block: out of memory with no snapshot, or
-// a snapshot.
-TEST(CInterfaceAllocationSweep, EveryFailureIsAStatus) {
-    UseCapture(QZBIOS_SAMPLE_CAPTURE);
-    std::size_t failed = 0;
-    qz::test::SweepAllocations("qzbios_read", [&](std::size_t) {
-        qzbios_snapshot* snapshot = nullptr;
-        const int status = qzbios_read(&snapshot);
-        EXPECT_TRUE(status == QZBIOS_OK || (status == QZBIOS_OUT_OF_MEMORY && snapshot == nullptr))
-            << status;
-        failed += status == QZBIOS_OUT_OF_MEMORY ? 1 : 0;
-        qzbios_free(snapshot);
-    });
-    EXPECT_GT(failed, 100u);
-}
-#endif
 
 }  // namespace
