@@ -27,7 +27,7 @@ packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format li
   dpkg-dev debhelper lintian strace prometheus prometheus-node-exporter curl systemd abigail-tools
   autopkgtest diffoscope mono-mcs mono-runtime)
 if [ "$want_windows" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64 lld llvm msitools)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 lld llvm msitools wixl)
 fi
 
 sudo_cmd=()

@@ -5,7 +5,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import atexit, difflib, grp, os, pwd, re, shutil, stat, subprocess, sys, tempfile, threading
+import atexit, difflib, grp, os, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading
 
 # A case: exit status, arguments, and what it needs and checks; "{data}", "{work}" and "{tool}" in
 # arguments stand for those folders and the tool. err: a pattern standard error must match;
@@ -16,7 +16,8 @@ import atexit, difflib, grp, os, pwd, re, shutil, stat, subprocess, sys, tempfil
 # copy with current values for root only and read as user nobody; tree: a firmware-attributes tree
 # to record and replay. Output cases: at: what stands at {work}/qzbios.prom before the run ("file",
 # "link" to target.prom, "fifo", "chardev", or nothing), holding "old"; mode and owner: its mode,
-# and nobody's ownership; umask: the run's; strace: a fault to inject; after: a pattern its text
+# and nobody's ownership; umask: the run's; fsize: the most a file may grow to; strace: a fault
+# to inject; after: a pattern its text
 # must match afterwards (without it, it must be as it was); mode_after: its mode then. Cases marked
 # both run on Windows too.
 C = "{data}/captures/"
@@ -74,7 +75,7 @@ CASES = {
     "OutputIsTheCapture": dict(status=2, args=["--output", "{work}/../one.json", "--capture", "{work}/../one.json"], before_capture=1, err="the output '.*one.json' is the capture being read"),
     "OutputKeptOnFailure": dict(status=1, args=OUT + ["--capture", C + "video-three-bytes.json"], at="file", err=r"reading the BIOS settings failed: the library cannot read the Video Memory Size value '1,\*64,128': its current option is three bytes long"),
     "OutputUnwritable": dict(both=1, status=1, args=["--output", "{work}/missing/qzbios.prom"], err="cannot write '.*qzbios.prom': cannot make a temporary file in the folder '.*missing': "),
-    "OutputWriteFails": dict(status=1, args=OUT + ONE, at="file", strace="write:error=ENOSPC:when=1", err="cannot write '.*qzbios.prom': writing the temporary file '.*/.qzbios-.*': No space left on device"),
+    "OutputWriteFails": dict(status=1, args=OUT + ONE, at="file", fsize=0, err="cannot write '.*qzbios.prom': writing the temporary file '.*/.qzbios-.*': File too large"),
     "OutputFlushFails": dict(status=1, args=OUT + ONE, at="file", strace="fsync:error=EIO:when=1", err="flushing the temporary file .*: Input/output error"),
     "OutputRenameFails": dict(status=1, args=OUT + ONE, at="file", strace="rename:error=EXDEV", err="renaming into place the temporary file .*: Invalid cross-device link"),
     "OutputSignalled": dict(status=-15, args=OUT + ONE, at="file", strace="fsync:signal=TERM:when=1"),
@@ -134,11 +135,14 @@ def fail_if_differs(what, expected, actual):
         fail(f"{what} differs", expected, actual)
 
 
-def run(command, env, work, stdin=None, stdout=None, umask=None):
+def run(command, env, work, stdin=None, stdout=None, umask=None, fsize=None):
     out_target = subprocess.PIPE if stdout is None else subprocess.DEVNULL if stdout == "closed" else open(stdout, "wb")
     def prepare():
         stdout == "closed" and os.close(1)
         umask is not None and os.umask(umask)
+        if fsize is not None:  # files may not grow: a write fails with EFBIG, not a signal
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
     try:
         done = subprocess.run(command, env=env, cwd=work, input=stdin, stdout=out_target, stderr=subprocess.PIPE, timeout=60, preexec_fn=prepare)
     except subprocess.TimeoutExpired:
@@ -356,7 +360,7 @@ def main(tool, data, work, name, *emulator):
     output_case = "at" in case or "after" in case
     fifo = place_output(case, work) if output_case else None
     stdin = open(fill(case["stdin"]), "rb").read() if "stdin" in case else None
-    status, out, err = run(command + args, env, work, stdin, case.get("stdout"), case.get("umask"))
+    status, out, err = run(command + args, env, work, stdin, case.get("stdout"), case.get("umask"), case.get("fsize"))
     check(case, status, out, err, fill)
     if output_case and not emulator:
         out = check_output(case, work, fifo)
