@@ -5,15 +5,16 @@ include(CMakePackageConfigHelpers)
 # any prefix. Distribution packages, whose libraries are on the loader's path, set
 # CMAKE_SKIP_INSTALL_RPATH.
 if(NOT WIN32)
-    set_target_properties(qz-shared-qzbios qz-shared-wmi-client PROPERTIES
+    set_target_properties(qz-shared-qzbios qz-shared-wmi-client qz-shared-qzbios-c PROPERTIES
                           INSTALL_RPATH "$ORIGIN")
     file(RELATIVE_PATH _lib_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
     set_target_properties(qzbios-dump PROPERTIES INSTALL_RPATH "$ORIGIN/${_lib_from_bin}")
 endif()
 set_target_properties(qz-shared-qzbios PROPERTIES EXPORT_NAME qzbios)
 set_target_properties(qz-shared-wmi-client PROPERTIES EXPORT_NAME wmi-client)
+set_target_properties(qz-shared-qzbios-c PROPERTIES EXPORT_NAME qzbios-c)
 
-install(TARGETS qz-shared-qzbios qz-shared-wmi-client EXPORT qzbiosTargets
+install(TARGETS qz-shared-qzbios qz-shared-wmi-client qz-shared-qzbios-c EXPORT qzbiosTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

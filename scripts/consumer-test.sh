@@ -16,7 +16,7 @@ linux)
   root=build/consumer/root
   rm -rf build/consumer
   mkdir -p "$root"
-  for package in libqz-shared-qzbios1 libqz-shared-wmi-client2 libqzbios-dev; do
+  for package in libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2 libqzbios-dev; do
     dpkg-deb -x build/deb/"$package"_*.deb "$root"
   done
   cmake -S examples/host -B build/consumer/host -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr"

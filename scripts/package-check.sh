@@ -65,7 +65,7 @@ tested=0
 autopkgtest --no-built-binaries "${debs[@]}" "$out"/source/qzbios_*.dsc -- null \
   >"$out/autopkgtest.log" 2>&1 || tested=$?
 sed -n '/@@ summary/,$p' "$out/autopkgtest.log" | tail -n +2
-apt-get purge -y -qq libqzbios-dev qzbios-dump libqz-shared-qzbios1 libqz-shared-wmi-client2 \
+apt-get purge -y -qq libqzbios-dev qzbios-dump libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2 \
   >/dev/null 2>&1 || true
 if [ "$tested" != 0 ]; then
   tail -n 40 "$out/autopkgtest.log" >&2
