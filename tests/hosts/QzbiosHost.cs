@@ -1,0 +1,49 @@
+// A C# host of the C interface through P/Invoke: reads the settings once and prints every field of
+// the record, name=value, in declaration order.
+using System;
+using System.Runtime.InteropServices;
+
+[StructLayout(LayoutKind.Sequential)]
+struct QZBiosData {
+    public IntPtr RunPowMgmt, IdlPowSvngs, PS2MsWakeup, SlpStBlnkRts, SataPowMgmt, Multiprocessor,
+        Hyperthreading, IntgVideo, TurboMode, VTX, MEMgmtMd;
+    public int BIOAPS, POSTPS;
+    public IntPtr RBIOSDGU, FastBoot, USBSBoot, NetPXEBoot, LBO, UEFIBO, BWBIOSSP, EQZFIPD, BWSEP,
+        VTD, FASTCHARGE, DPTF;
+    public int VMS;
+    public IntPtr BHM, LANWLANswitching, LANWWANswitching, S5MaxPowSav, MeFwVer;
+}
+
+static class QzbiosHost {
+    const string Library = "qz-shared-qzbios-c";
+    [DllImport(Library)] static extern int qzbios_read(out IntPtr snapshot);
+    [DllImport(Library)] static extern IntPtr qzbios_record(IntPtr snapshot);
+    [DllImport(Library)] static extern void qzbios_free(IntPtr snapshot);
+    [DllImport(Library)] static extern IntPtr qzbios_status_text(int status);
+
+    static int Main() {
+        int status = qzbios_read(out IntPtr snapshot);
+        if (status != 0) {
+            Console.Error.WriteLine("qzbios_read: " + Marshal.PtrToStringAnsi(qzbios_status_text(status)));
+            return 1;
+        }
+        QZBiosData record = Marshal.PtrToStructure<QZBiosData>(qzbios_record(snapshot));
+        foreach (var field in typeof(QZBiosData).GetFields()) {
+            object value = field.GetValue(record);
+            Console.WriteLine(field.Name + "=" + (value is IntPtr text ? Utf8(text) : value));
+        }
+        qzbios_free(snapshot);
+        return 0;
+    }
+
+    // The texts are UTF-8 (or the firmware's own bytes).
+    static string Utf8(IntPtr text) {
+        int length = 0;
+        while (Marshal.ReadByte(text, length) != 0) {
+            length++;
+        }
+        byte[] bytes = new byte[length];
+        Marshal.Copy(text, bytes, 0, length);
+        return System.Text.Encoding.UTF8.GetString(bytes);
+    }
+}
