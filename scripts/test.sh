@@ -91,6 +91,9 @@ mkdir -p "$WINEPREFIX"
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset mingw
 
+echo "== a host of the MSVC ABI (clang, lld-link, no C runtime) over the C interface, under Wine"
+bash tests/hosts/msvc-host.sh build/mingw
+
 echo "== the installed Windows package, and the host project cross-built against it, under Wine"
 bash scripts/consumer-test.sh windows
 
