@@ -119,8 +119,16 @@ struct WMIClient::State {
     ComPtr<IWbemServices> services;
     ComPtr<IEnumWbemClassObject> rows;
     ComPtr<IWbemClassObject> current;
-    std::string text;  // the last string handed out
+    std::string text;        // the last string handed out
+    ULONGLONG deadline = 0;  // GetTickCount64 after which the query's rows are not waited for
 };
+
+// A provider that hangs must not hang the host's thread: the connection returns within two minutes
+// (WBEM_FLAG_CONNECT_USE_MAX_WAIT), each row is waited for at most kRowWait, and all rows of one
+// query at most kQueryWait from the query on; a query that runs out of time ends as if it had no
+// more rows.
+constexpr LONG kRowWait = 5000;
+constexpr ULONGLONG kQueryWait = 30000;
 
 WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new (std::nothrow) State) {
     if (!m_state) {
@@ -143,7 +151,8 @@ WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new (std::nothr
         state.connectStatus = kWbemOutOfMemory;
         return;
     }
-    hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+    hr = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr,
+                                WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
                                 state.services.Put());
     if (FAILED(hr)) {
         state.services.Reset();
@@ -181,6 +190,7 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     if (FAILED(hr)) {
         state.rows.Reset();
     }
+    state.deadline = GetTickCount64() + kQueryWait;
     return hr;
 }
 
@@ -193,14 +203,18 @@ bool WMIClient::GetNext() {
     if (!state.rows) {
         return false;
     }
-    ULONG returned = 0;
-    const HRESULT hr =
-        state.rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, state.current.Put(), &returned);
-    if (hr != WBEM_S_NO_ERROR || returned != 1) {
+    for (;;) {
+        ULONG returned = 0;
+        const HRESULT hr = state.rows->Next(kRowWait, 1, state.current.Put(), &returned);
+        if (hr == WBEM_S_NO_ERROR && returned == 1) {
+            return true;
+        }
         state.current.Reset();
-        return false;
+        if (hr != WBEM_S_TIMEDOUT || GetTickCount64() >= state.deadline) {
+            state.rows.Reset();
+            return false;
+        }
     }
-    return true;
 }
 
 std::int32_t WMIClient::GetValue(const std::wstring& property, const char** value) {
