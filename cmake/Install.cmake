@@ -35,3 +35,9 @@ install(FILES ${PROJECT_BINARY_DIR}/qzbiosConfig.cmake
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qzbios.pc.in ${PROJECT_BINARY_DIR}/qzbios.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qzbios.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# On Windows the scheduled task of the fleet output stands beside the tool (the MSI registers it on
+# request).
+if(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/windows/qzbios-textfile.xml DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()

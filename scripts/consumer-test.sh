@@ -4,8 +4,9 @@
 #   consumer-test.sh [linux]  the Debian packages (scripts/deb.sh): the -dev package and the two
 #                             runtime packages are unpacked into a throw-away root (not into the
 #                             machine, so that the test can run anywhere and leaves nothing behind)
-#   consumer-test.sh windows  the mingw preset (already built), installed into a staging prefix; the
-#                             host is cross-built and run under Wine, with only that prefix's DLLs
+#   consumer-test.sh windows [PREFIX]  the mingw preset (already built), installed into a staging
+#                             prefix, or the files installed in PREFIX; the host is cross-built and
+#                             run under Wine, with only that prefix's DLLs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,9 +34,10 @@ linux)
   echo "consumer: the -dev and runtime packages were found, linked and ran"
   ;;
 windows)
-  stage=$PWD/build/consumer-windows/stage
+  # A prefix given (the MSI's installed files) is used as it is; else the build is installed.
+  stage=${2:-$PWD/build/consumer-windows/stage}
   rm -rf build/consumer-windows
-  cmake --install build/mingw --prefix "$stage" >/dev/null
+  [ -n "${2:-}" ] || cmake --install build/mingw --prefix "$stage" >/dev/null
   # The cross build's plog::plog comes from the same file the library's own build uses; the
   # package then takes it as it is instead of looking for plog's package.
   cmake -S examples/host -B build/consumer-windows/host -G Ninja \

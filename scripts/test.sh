@@ -4,8 +4,9 @@
 # runs valgrind, the sanitizer builds and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by
 # default), a short run of the benchmarks, the packages (built with their tests) and a host built
 # against them, the fleet path (systemd units, node_exporter), the source package, reproducibility
-# and autopkgtest, then cross-builds the Windows DLL, runs the suite under Wine and builds and runs
-# the host against the installed DLL.
+# and autopkgtest, then cross-builds the Windows DLL, runs the suite under Wine, builds and runs the
+# host against the installed DLL and a host of the MSVC ABI against the C interface, and builds the
+# MSI and installs, upgrades and removes it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -96,5 +97,12 @@ bash tests/hosts/msvc-host.sh build/mingw
 
 echo "== the installed Windows package, and the host project cross-built against it, under Wine"
 bash scripts/consumer-test.sh windows
+
+echo "== the MSI (wixl): its tables, and an install, an upgrade and an uninstall under Wine"
+version=$(sed -n 's/^project(qzbios VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+later=${version%.*}.$((${version##*.} + 1))
+bash scripts/msi.sh "$version" >/dev/null
+bash scripts/msi.sh "$later" >/dev/null
+bash tests/msi_test.sh "build/msi/qzbios-$version-x64.msi" "build/msi/qzbios-$later-x64.msi"
 
 echo "== all tests passed"

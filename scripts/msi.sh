@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The Windows installer, built on Linux: the mingw-release preset installed into a staging prefix,
+# its files listed by wixl-heat, and build/msi/qzbios-VERSION-x64.msi made by wixl from
+# windows/qzbios.wxs.
+#   scripts/msi.sh [VERSION]    the project's version by default (the upgrade test makes a later one)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/bootstrap.sh --windows >/dev/null
+version=${1:-$(sed -n 's/^project(qzbios VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)}
+cmake --preset mingw-release >/dev/null
+cmake --build --preset mingw-release >/dev/null
+out=$PWD/build/msi
+stage=$out/stage
+rm -rf "$stage"
+mkdir -p "$out"
+cmake --install build/mingw-release --prefix "$stage" >/dev/null
+(cd "$stage" && find . -type f | sed 's|^\./||' | sort) |
+  wixl-heat --prefix "" --directory-ref INSTALLDIR --component-group StagedFiles --var var.SourceDir --win64 \
+    >"$out/files.wxs"
+# wixl takes sources relative to the folder it runs in.
+wixl -a x64 -D Win64=yes -D Version="$version" -D SourceDir=build/msi/stage -D LicenseFile=LICENSE \
+  -o "$out/qzbios-$version-x64.msi" windows/qzbios.wxs "$out/files.wxs"
+# What wixl cannot say: a property given on the command line reaches the per-machine install only
+# when it is secure; a rebuild of the same version replaces the installed one (the upgrade takes
+# versions up to this one inclusive), rather than standing beside it; and the older version is
+# removed before the new files go in (after InstallValidate), so that its task goes first.
+msibuild "$out/qzbios-$version-x64.msi" -q "UPDATE Property SET Value = \
+'QZBIOS_TEXTFILE_TASK;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'"
+code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' windows/qzbios.wxs)
+msibuild "$out/qzbios-$version-x64.msi" -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
+msibuild "$out/qzbios-$version-x64.msi" -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, \
+ActionProperty) VALUES ('{$code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+msibuild "$out/qzbios-$version-x64.msi" -q \
+  "UPDATE InstallExecuteSequence SET Sequence = 1410 WHERE Action = 'RemoveExistingProducts'"
+echo "$out/qzbios-$version-x64.msi"
