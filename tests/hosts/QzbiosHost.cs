@@ -30,20 +30,10 @@ static class QzbiosHost {
         QZBiosData record = Marshal.PtrToStructure<QZBiosData>(qzbios_record(snapshot));
         foreach (var field in typeof(QZBiosData).GetFields()) {
             object value = field.GetValue(record);
-            Console.WriteLine(field.Name + "=" + (value is IntPtr text ? Utf8(text) : value));
+            // The texts are UTF-8 (or the firmware's own bytes).
+            Console.WriteLine(field.Name + "=" + (value is IntPtr text ? Marshal.PtrToStringUTF8(text) : value));
         }
         qzbios_free(snapshot);
         return 0;
-    }
-
-    // The texts are UTF-8 (or the firmware's own bytes).
-    static string Utf8(IntPtr text) {
-        int length = 0;
-        while (Marshal.ReadByte(text, length) != 0) {
-            length++;
-        }
-        byte[] bytes = new byte[length];
-        Marshal.Copy(text, bytes, 0, length);
-        return System.Text.Encoding.UTF8.GetString(bytes);
     }
 }
