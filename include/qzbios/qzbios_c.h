@@ -73,14 +73,13 @@ typedef struct qzbios_data {
     const char* MeFwVer;
 } qzbios_data;
 
-/* Statuses. */
+/* Statuses: success; memory ran out; the current Video Memory Size option is three bytes long;
+ * a null pointer where one is needed; any other failure of the library. */
 #define QZBIOS_OK 0
-#define QZBIOS_OUT_OF_MEMORY 1 /* memory ran out */
-#define QZBIOS_VIDEO_MEMORY_OPTION                                                            \
-    2                             /* the current Video Memory Size option is three bytes long \
-                                   */
-#define QZBIOS_INVALID_ARGUMENT 3 /* a null pointer where one is needed */
-#define QZBIOS_FAILED 4           /* any other failure of the library */
+#define QZBIOS_OUT_OF_MEMORY 1
+#define QZBIOS_VIDEO_MEMORY_OPTION 2
+#define QZBIOS_INVALID_ARGUMENT 3
+#define QZBIOS_FAILED 4
 
 /* Reads the settings once. On QZBIOS_OK `*snapshot` holds them until qzbios_free; on any other
  * status it is null. A machine without the settings provider is not an error: every text is
