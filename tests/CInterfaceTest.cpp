@@ -13,7 +13,9 @@
 #include "qzbios/QZBios.h"
 #include "qzbios/qzbios_c.h"
 #include "qzbios/qzbios_c.hpp"
+#include "qzbios/qzbios_c_plog.hpp"
 #include "support/RecordFields.h"
+#include "support/RecordingAppender.h"
 #if !defined(_WIN32)
 #include "support/AllocationSweep.h"
 #endif
@@ -120,6 +122,25 @@ TEST(CInterface, ReadsWhatTheLibrarysClassReadsAndSaysWhatFailed) {
         EXPECT_STREQ(qzbios_status_text(status), text);
     }
     EXPECT_TRUE(std::regex_match(qzbios_version(), std::regex(R"(\d+\.\d+\.\d+)")));
+}
+
+// The host's own plog receives a record as the library forwards one: the function in the file field
+// too, the library's file name as the object, the text widened where plog is wide.
+TEST(CInterface, PlogAdapterRebuildsTheRecordForTheHostsAppender) {
+    qz::test::RecordingAppender appender;
+    qzbios_c::detail::ToPlog(&appender, 2, "qzbios_read", 42, "gr\xC3\xBC\xC3\x9F", "qz-c.dll");
+    ASSERT_EQ(appender.records.size(), 1u);
+    const qz::test::RecordCopy& record = appender.records[0];
+    EXPECT_EQ(record.severity, plog::error);
+    EXPECT_EQ(record.function, "qzbios_read");
+    EXPECT_EQ(record.file, "qzbios_read");
+    EXPECT_EQ(record.line, 42u);
+    EXPECT_EQ(record.objectText, PLOG_NSTR("qz-c.dll"));
+#if defined(_WIN32)
+    EXPECT_EQ(record.message, L"gr\u00fc\u00df");
+#else
+    EXPECT_EQ(record.message, "gr\xC3\xBC\xC3\x9F");
+#endif
 }
 
 // The first call's severity, callback and context hold; each call adds a copy of every record.
