@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -146,28 +147,19 @@ TEST(StandInClient, NeverWaitsOnACaptureSwappedForAFifo) {
 // UTF-16 captures in both byte orders: a pair is one character, and a surrogate that is not half of
 // one reads as U+FFFD, with nothing after it lost.
 TEST(CaptureParser, DecodesUtf16SurrogatesAsTheStandardSays) {
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
     const std::pair<std::vector<char16_t>, std::string> cases[] = {
-        {{u'A', 0xD800, u'B'},
-         "A\xEF\xBF\xBD"
-         "B"},
-        {{u'A', 0xDC00, u'B'},
-         "A\xEF\xBF\xBD"
-         "B"},
-        {{0xDC00, 0xD800, u'B'},
-         "\xEF\xBF\xBD\xEF\xBF\xBD"
-         "B"},
-        {{0xD800, 0xD800, 0xDC00}, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
-        {{0xD83D, 0xDE00, u'B'},
-         "\xF0\x9F\x98\x80"
-         "B"},
-        {{u'A', 0xDBFF}, "A\xEF\xBF\xBD"},
+        {{u'A', 0xD800, u'B'}, "A" + r + "B"},
+        {{u'A', 0xDC00, u'B'}, "A" + r + "B"},
+        {{0xDC00, 0xD800, u'B'}, r + r + "B"},
+        {{0xD800, 0xD800, 0xDC00}, r + "\xF0\x90\x80\x80"},
+        {{0xD83D, 0xDE00, u'B'}, std::string("\xF0\x9F\x98\x80") + "B"},
+        {{u'A', 0xDBFF}, "A" + r},
     };
     for (const bool bigEndian : {false, true}) {
         for (const auto& [value, expected] : cases) {
-            std::vector<char16_t> units = {0xFEFF};
-            for (const char c : std::string("{\"Name\":\"")) {
-                units.push_back(static_cast<char16_t>(c));
-            }
+            std::vector<char16_t> units = {0xFEFF, u'{', u'"', u'N', u'a',
+                                           u'm',   u'e', u'"', u':', u'"'};
             units.insert(units.end(), value.begin(), value.end());
             units.insert(units.end(), {u'"', u'}'});
             std::string bytes;
@@ -179,8 +171,7 @@ TEST(CaptureParser, DecodesUtf16SurrogatesAsTheStandardSays) {
             Rows rows;
             std::string error;
             ASSERT_TRUE(ParseCapture(bytes, rows, error)) << error;
-            EXPECT_EQ(rows, (Rows{{expected, std::nullopt}}))
-                << expected << (bigEndian ? " BE" : " LE");
+            EXPECT_EQ(rows, (Rows{{expected, std::nullopt}})) << expected << bigEndian;
         }
     }
 }
@@ -188,42 +179,46 @@ TEST(CaptureParser, DecodesUtf16SurrogatesAsTheStandardSays) {
 // Every limit at its edge: as much as it admits is read, and one more is refused, saying which.
 TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
     const auto rows = [](std::size_t count) {
-        std::string text = "[";
-        for (std::size_t i = 0; i < count; ++i) {
-            text += i == 0 ? "{}" : ",{}";
+        std::string text = "[{}";
+        for (std::size_t i = 1; i < count; ++i) {
+            text += ",{}";
         }
         return text + "]";
     };
-    Rows parsed;
-    std::string error;
-    EXPECT_TRUE(ParseCapture(rows(8192), parsed, error)) << error;
-    EXPECT_EQ(parsed.size(), 8192u);
-    EXPECT_FALSE(ParseCapture(rows(8193), parsed, error));
-    EXPECT_EQ(error, "more than the 8192 rows a capture may have");
-
+    constexpr std::size_t kBytes = std::size_t{8} << 20;
     const std::string file = ::testing::TempDir() + "qzbios-limit.json";
-    for (const std::size_t size : {std::size_t{8} << 20, (std::size_t{8} << 20) + 1}) {
-        std::ofstream(file, std::ios::binary) << "[" << std::string(size - 2, ' ') << "]";
-        error.clear();
-        EXPECT_EQ(LoadCaptureFile(file, parsed, error), size == std::size_t{8} << 20) << size;
-        EXPECT_EQ(error,
-                  size == std::size_t{8} << 20 ? "" : "larger than the 8 MiB a capture may have");
-    }
-
-    // The writer refuses what the reader would: a row too many, or a byte too many.
-    std::string text;
-    EXPECT_TRUE(CaptureText(Rows(8192), text, error)) << error;
-    EXPECT_FALSE(CaptureText(Rows(8193), text, error));
-    EXPECT_EQ(error, "8193 settings, more than the 8192 rows a capture may have");
     const std::string frame =
         "[\n    {\n        \"Name\": null,\n        \"Value\": \"\"\n    }\n]\n";
-    for (const std::size_t size : {std::size_t{8} << 20, (std::size_t{8} << 20) + 1}) {
+    Rows parsed;
+    std::string text;
+    std::string error;
+    const auto load = [&](std::size_t size) {
+        std::ofstream(file, std::ios::binary) << "[" << std::string(size - 2, ' ') << "]";
+        return LoadCaptureFile(file, parsed, error);
+    };
+    // The reader, and the writer refusing what the reader would.
+    const std::pair<std::function<bool()>, const char*> captures[] = {
+        {[&] { return ParseCapture(rows(8192), parsed, error); }, ""},
+        {[&] { return ParseCapture(rows(8193), parsed, error); },
+         "more than the 8192 rows a capture may have"},
+        {[&] { return load(kBytes); }, ""},
+        {[&] { return load(kBytes + 1); }, "larger than the 8 MiB a capture may have"},
+        {[&] { return CaptureText(Rows(8192), text, error); }, ""},
+        {[&] { return CaptureText(Rows(8193), text, error); },
+         "8193 settings, more than the 8192 rows a capture may have"},
+        {[&] {
+             return CaptureText({{{}, std::string(kBytes - frame.size(), 'x')}}, text, error);
+         },
+         ""},
+        {[&] {
+             return CaptureText({{{}, std::string(kBytes - frame.size() + 1, 'x')}}, text, error);
+         },
+         "the capture would be larger than the 8 MiB a capture may have"},
+    };
+    for (std::size_t i = 0; i < std::size(captures); ++i) {
         error.clear();
-        const Rows one = {{std::nullopt, std::string(size - frame.size(), 'x')}};
-        EXPECT_EQ(CaptureText(one, text, error), size == std::size_t{8} << 20) << size;
-        EXPECT_EQ(error, size == std::size_t{8} << 20
-                             ? ""
-                             : "the capture would be larger than the 8 MiB a capture may have");
+        EXPECT_EQ(captures[i].first(), *captures[i].second == '\0') << i;
+        EXPECT_EQ(error, captures[i].second) << i;
     }
 
     // Trees: attributes of `size` bytes each, hard links to one file, as many as each row says.

@@ -167,27 +167,24 @@ def read(path):
 
 
 def hostile_tree(work):
-    tree = os.path.join(work, "tree")
-    for made in ["tree", "folder", "outside-fifo", "secret"]:
-        shutil.rmtree(os.path.join(work, made), ignore_errors=True) if made in ["tree", "folder"] else os.path.exists(os.path.join(work, made)) and os.remove(os.path.join(work, made))
-    attributes = os.path.join(tree, "dev/attributes")
-    for name in ["Fifo", "LinkToFifo", "LinkToSecret", "folder"]:
+    """The hostile tree, in a new folder of `work`: the tree, and the writers waiting on its FIFOs."""
+    base = tempfile.mkdtemp(dir=work)
+    os.chmod(base, 0o755)
+    attributes = os.path.join(base, "tree/dev/attributes")
+    secret, outside, folder = (os.path.join(base, name) for name in ["secret", "outside-fifo", "folder"])
+    for name in ["Fifo", "LinkToFifo", "LinkToSecret", folder]:
         os.makedirs(os.path.join(attributes, name))
-    os.mkfifo(os.path.join(attributes, "Fifo/current_value"))
-    os.mkfifo(os.path.join(work, "outside-fifo"))
-    os.symlink(os.path.join(work, "outside-fifo"), os.path.join(attributes, "LinkToFifo/current_value"))
-    with open(os.path.join(work, "secret"), "w") as f:
-        f.write("SECRET\n")
-    os.chmod(os.path.join(work, "secret"), 0o600)
-    os.symlink(os.path.join(work, "secret"), os.path.join(attributes, "LinkToSecret/current_value"))
-    shutil.move(os.path.join(attributes, "folder"), os.path.join(work, "folder"))
-    shutil.copy(os.path.join(work, "secret"), os.path.join(work, "folder/current_value"))
-    os.symlink(os.path.join(work, "folder"), os.path.join(attributes, "LinkedFolder"))
-    writers = []
-    for fifo in [os.path.join(attributes, "Fifo/current_value"), os.path.join(work, "outside-fifo")]:
-        writers.append(threading.Thread(target=lambda f=fifo: open(f, "wb"), name=fifo, daemon=True))
-        writers[-1].start()
-    return tree, writers
+    for path in [secret, os.path.join(folder, "current_value")]:
+        open(path, "w").write("SECRET\n")
+        os.chmod(path, 0o600)
+    for fifo in [os.path.join(attributes, "Fifo/current_value"), outside]:
+        os.mkfifo(fifo)
+    for target, name in [(outside, "LinkToFifo/current_value"), (secret, "LinkToSecret/current_value"), (folder, "LinkedFolder")]:
+        os.symlink(target, os.path.join(attributes, name))
+    writers = [threading.Thread(target=lambda f=f: open(f, "wb"), name=f, daemon=True) for f in [os.path.join(attributes, "Fifo/current_value"), outside]]
+    for writer in writers:
+        writer.start()
+    return os.path.join(base, "tree"), writers
 
 
 def privileged(tool, data, work, env):
@@ -197,9 +194,6 @@ def privileged(tool, data, work, env):
     atexit.register(shutil.rmtree, private, ignore_errors=True)
     os.chmod(private, 0o755)
     tree, _ = hostile_tree(private)
-    link = os.path.join(tree, "dev/attributes/Setup/current_value")
-    os.makedirs(os.path.dirname(link))
-    os.symlink(os.path.join(private, "secret"), link)
     env = dict(env, QZ_WMI_CAPTURE=os.path.join(data, "captures/one-object.json"), QZ_FIRMWARE_ATTRIBUTES_DIR=tree)
     drop = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
     for setuid in [True, False]:

@@ -19,33 +19,22 @@ static void Put(const char* text) {
     WriteFile(GetStdHandle((unsigned long)-11), text, size, &written, 0);
 }
 
-static void PutNumber(long long number) {
-    char digits[24];
-    int at = 23;
-    unsigned long long magnitude =
-        number < 0 ? 0ULL - (unsigned long long)number : (unsigned long long)number;
-    digits[at] = '\0';
-    do {
-        digits[--at] = (char)('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) {
-        digits[--at] = '-';
-    }
-    Put(digits + at);
+/* A small number (a severity, the video memory of a machine without the provider). */
+static void PutDigit(int number) {
+    const char digit[2] = {(char)('0' + number % 10), '\0'};
+    Put(digit);
 }
 
 static void QZBIOS_C_CALL Logged(void* context, int severity, const char* function, uint32_t line,
                                  const char* message, const char* library) {
     (void)context;
+    (void)line;
     Put("log: ");
-    PutNumber(severity);
+    PutDigit(severity);
     Put(" ");
     Put(library);
     Put(" ");
     Put(function);
-    Put(":");
-    PutNumber(line);
     Put(": ");
     Put(message);
     Put("\n");
@@ -67,7 +56,7 @@ void __stdcall start(void) {
     Put("NetPXEBoot=");
     Put(record->NetPXEBoot);
     Put("\nVMS=");
-    PutNumber(record->VMS);
+    PutDigit(record->VMS);
     Put("\nMeFwVer=");
     Put(record->MeFwVer);
     Put("\nversion=");
