@@ -102,6 +102,15 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         EXPECT_EQ(client.Query(query), kWbemFailed) << capture;
         EXPECT_FALSE(client.GetNext());
     }
+    // Without a capture the tree answers; a folder without devices is a namespace that does not
+    // exist.
+    unsetenv("QZ_WMI_CAPTURE");
+    for (const auto& [root, status] : {std::pair{QZBIOS_FIRMWARE_FIXTURE, kWbemOk},
+                                       std::pair{"/nonexistent", kWbemInvalidNamespace}}) {
+        setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", root, 1);
+        EXPECT_EQ(client.Query(query), status) << root;
+        EXPECT_EQ(client.GetNext(), status == kWbemOk) << root;
+    }
     // Rows handed over answer every later query, a second one too, whatever the environment names.
     ServeCaptureRows(
         std::make_shared<const Rows>(Rows{{std::string("Fast Boot"), std::string("*On")}}));
