@@ -5,7 +5,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import atexit, difflib, grp, os, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading
+import atexit, difflib, grp, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys, tempfile, threading
 
 # A case: exit status, arguments, and what it needs and checks; "{data}", "{work}" and "{tool}" in
 # arguments stand for those folders and the tool. err: a pattern standard error must match;
@@ -15,11 +15,10 @@ import atexit, difflib, grp, os, pwd, re, resource, shutil, signal, stat, subpro
 # write into the FIFO {work}/fifo.json; stdout: "/dev/full" or "closed"; unprivileged: a tree to
 # copy with current values for root only and read as user nobody; tree: a firmware-attributes tree
 # to record and replay. Output cases: at: what stands at {work}/qzbios.prom before the run ("file",
-# "link" to target.prom, "fifo", "chardev", or nothing), holding "old"; mode and owner: its mode,
-# and nobody's ownership; umask: the run's; fsize: the most a file may grow to; strace: a fault
-# to inject; after: a pattern its text
-# must match afterwards (without it, it must be as it was); mode_after: its mode then. Cases marked
-# both run on Windows too.
+# "link" to target.prom, "fifo", "chardev", "socket", or nothing), holding "old"; mode and owner:
+# its mode, and nobody's ownership; umask: the run's; fsize: the most a file may grow to; strace: a
+# fault to inject; after: a pattern its text must match afterwards (without it, it must be as it
+# was); mode_after: its mode then. Cases marked both run on Windows too.
 C = "{data}/captures/"
 TREE = {"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes"}
 ONE = ["--capture", C + "one-object.json"]
@@ -70,6 +69,7 @@ CASES = {
     "OutputThroughLink": dict(status=0, args=OUT, at="link", after=PROM),
     "OutputToFifo": dict(status=0, args=OUT, at="fifo", after=PROM),
     "OutputToDevice": dict(status=0, args=OUT, at="chardev", after="^$"),
+    "OutputToSocket": dict(status=0, args=OUT, at="socket", after=PROM),
     "OutputToDevStdout": dict(status=0, args=["--format=prometheus", "--output", "/dev/stdout"], out=PROM),
     "OutputLongName": dict(status=0, args=["--output", "{work}/" + "n" * 255], after_file="n" * 255),
     "OutputIsTheCapture": dict(status=2, args=["--output", "{work}/../one.json", "--capture", "{work}/../one.json"], before_capture=1, err="the output '.*one.json' is the capture being read"),
@@ -243,10 +243,17 @@ def place_output(case, work):
         if os.geteuid() != 0:
             sys.exit(77)
         os.mknod(output, 0o666 | stat.S_IFCHR, os.makedev(1, 3))  # /dev/null's numbers
-    if at == "fifo":
-        os.mkfifo(output)
+    if at in ["fifo", "socket"]:
         got = []
-        reader = threading.Thread(target=lambda: got.append(open(output).read()), daemon=True)
+        if at == "fifo":
+            os.mkfifo(output)
+            read_all = lambda: got.append(open(output).read())
+        else:
+            server = socket.socket(socket.AF_UNIX)
+            server.bind(output)
+            server.listen(1)
+            read_all = lambda: got.append(server.accept()[0].makefile().read())
+        reader = threading.Thread(target=read_all, daemon=True)
         reader.start()
         return lambda: (reader.join(10), got[0] if got else "")[1]
     return None
@@ -256,7 +263,7 @@ def check_output(case, work, fifo):
     """What stands at {work}/qzbios.prom afterwards: the same kind of thing, the text, the mode, and
     no temporary file beside it."""
     output, at = os.path.join(work, "qzbios.prom"), case.get("at")
-    kinds = {"link": stat.S_ISLNK, "fifo": stat.S_ISFIFO, "chardev": stat.S_ISCHR}
+    kinds = {"link": stat.S_ISLNK, "fifo": stat.S_ISFIFO, "chardev": stat.S_ISCHR, "socket": stat.S_ISSOCK}
     if at in kinds and not kinds[at](os.lstat(output).st_mode):
         sys.exit(f"FAIL: the {at} at --output's name was replaced")
     written = fifo() if fifo else "" if at == "chardev" else read(output)

@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,6 +76,28 @@ private:
     struct sigaction m_previous[std::size(kSignals)] = {};
 };
 
+// A FIFO, a terminal or a device opened for writing; a socket connected to.
+int OpenForWriting(const std::string& path, const struct stat& info) {
+    if (!S_ISSOCK(info.st_mode)) {
+        return open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
 bool WriteAll(int fd, const std::string& text) {
     std::size_t written = 0;
     while (written < text.size()) {
@@ -139,7 +163,7 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
     }
     if (exists && !S_ISREG(existing.st_mode)) {
         // A FIFO, a terminal, a device or a socket: there is nothing to replace, only to write to.
-        const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        const int fd = OpenForWriting(path, existing);
         const bool ok = fd >= 0 && WriteAll(fd, text);
         error = std::strerror(errno);
         return (fd < 0 || close(fd) == 0) && ok;
