@@ -267,13 +267,6 @@ CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read
     return row;
 }
 
-std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root) {
-    std::vector<std::string> devices;
-    ListDirectory(root, kMaxTreeAttributes, devices);
-    KeepDevices(root, devices);
-    return devices;
-}
-
 bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
                             std::vector<std::string>& devices, UnreadableValues& unreadable,
                             std::string& refusal) noexcept {
@@ -345,26 +338,6 @@ const char* SettingsVariable(const char* name) {
 std::string FirmwareAttributesRoot() {
     const char* root = SettingsVariable("QZ_FIRMWARE_ATTRIBUTES_DIR");
     return root != nullptr ? root : kDefaultRoot;
-}
-
-SettingsSource FindSettingsSource() noexcept {
-    SettingsSource source;
-    try {
-        if (const char* capture = SettingsVariable("QZ_WMI_CAPTURE"); capture != nullptr) {
-            source.kind = SettingsSource::Kind::kCapture;
-            source.path = capture;
-            return source;
-        }
-        source.path = FirmwareAttributesRoot();
-        // Only the devices: their attributes are read once, by the query.
-        source.devices = ListFirmwareAttributeDevices(source.path);
-        if (!source.devices.empty()) {
-            source.kind = SettingsSource::Kind::kFirmwareAttributes;
-        }
-    } catch (const std::exception&) {
-        source = SettingsSource();
-    }
-    return source;
 }
 
 }  // namespace qz::shared::wmi

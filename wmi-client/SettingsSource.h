@@ -26,13 +26,6 @@ constexpr std::size_t kMaxAttributeFileBytes = 64 * std::size_t{1024};
 constexpr std::size_t kMaxTreeAttributes = 4096;
 constexpr std::size_t kMaxTreeBytes = std::size_t{4} << 20;
 
-struct SettingsSource {
-    enum class Kind { kNone, kCapture, kFirmwareAttributes };
-    Kind kind = Kind::kNone;
-    std::string path;                  // the capture file, or the firmware-attributes root
-    std::vector<std::string> devices;  // firmware-attributes devices, in the order they are read
-};
-
 // The value of the environment variable `name` when this process may be steered by its caller's
 // environment and the value is not empty; null otherwise. A setuid or setgid program, or one with
 // file capabilities, is not: it reads the machine's own settings, whatever its caller names.
@@ -40,14 +33,6 @@ const char* SettingsVariable(const char* name);
 
 // QZ_FIRMWARE_ATTRIBUTES_DIR, or /sys/class/firmware-attributes without it.
 std::string FirmwareAttributesRoot();
-
-// The devices under `root` that have an attributes/ folder, in byte order of their names; none when
-// `root` cannot be read, or holds more than kMaxTreeAttributes entries. Throws std::bad_alloc only.
-std::vector<std::string> ListFirmwareAttributeDevices(const std::string& root);
-
-// Looks at the environment and lists the firmware-attributes devices, reading none of their
-// attributes. Never throws.
-SettingsSource FindSettingsSource() noexcept;
 
 // Gives the text of one file of an attribute's folder, as read from sysfs: at most
 // kMaxAttributeFileBytes bytes, without one trailing newline; nullopt when it cannot be read.
