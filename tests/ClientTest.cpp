@@ -22,6 +22,7 @@
 #include "SettingsSource.h"
 #include "WbemStatus.h"
 #include "support/AllocationSweep.h"
+#include "support/ScratchFolder.h"
 
 namespace qz::shared::wmi {
 namespace {
@@ -95,7 +96,8 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
     }
     // A capture the client cannot read fails the query; one that is not a regular file (a FIFO that
     // nobody writes) is refused at once rather than waited for.
-    const std::string fifo = ::testing::TempDir() + "qzbios-capture-fifo";
+    const test::ScratchFolder scratch;
+    const std::string fifo = scratch / "fifo";
     mkfifo(fifo.c_str(), 0600);
     for (const std::string& capture : {std::string("/nonexistent.json"), fifo}) {
         setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
@@ -128,8 +130,8 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
 // A capture's name swapped between a file and a FIFO while queries read it: every query returns,
 // with the file's rows or refused, never waiting on the FIFO (ctest's timeout is the deadline).
 TEST(StandInClient, NeverWaitsOnACaptureSwappedForAFifo) {
-    const std::string dir = ::testing::TempDir() + "qzbios-race-" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
+    const test::ScratchFolder scratch;
+    const std::string& dir = scratch.Path();
     mkfifo((dir + "/fifo").c_str(), 0600);
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
@@ -195,7 +197,8 @@ TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
         return text + "]";
     };
     constexpr std::size_t kBytes = std::size_t{8} << 20;
-    const std::string file = ::testing::TempDir() + "qzbios-limit.json";
+    const test::ScratchFolder scratch;
+    const std::string file = scratch / "limit.json";
     const std::string frame =
         "[\n    {\n        \"Name\": null,\n        \"Value\": \"\"\n    }\n]\n";
     Rows parsed;
@@ -244,8 +247,8 @@ TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
         {64, 65536, 1, "more than 4 MiB in its files, the most read of a firmware-attributes tree"},
     };
     for (const Tree& tree : trees) {
-        const std::string root = ::testing::TempDir() + "qzbios-limit-tree";
-        std::filesystem::remove_all(root);
+        const test::ScratchFolder scratchTree;
+        const std::string& root = scratchTree.Path();
         std::filesystem::create_directories(root + "/dev/attributes");
         std::ofstream(root + "/large", std::ios::binary) << std::string(tree.size, 'x');
         std::ofstream(root + "/small", std::ios::binary) << "y";
