@@ -24,6 +24,7 @@
 // windows.h is included first: shellapi.h needs its types.
 #include <shellapi.h>
 #else
+#include <sys/auxv.h>
 #include <sys/stat.h>
 
 #include "SettingsSource.h"
@@ -60,9 +61,9 @@ const char kUsage[] =
     "  --format FORMAT      table of field, value and type (default), one JSON object\n"
     "                       (json), one JSON object per line (jsonl), or the Prometheus\n"
     "                       text format for a textfile collector (prometheus)\n"
-    "  --output FILE        write to FILE instead of standard output, whole or not at all;\n"
-    "                       a link is followed, a FIFO or device written directly, and a\n"
-    "                       file keeps its mode, owner and group\n"
+    "  --output FILE        write to FILE instead of standard output ('-'), whole or not\n"
+    "                       at all; only a regular file is replaced (its mode and group\n"
+    "                       kept), and a link, folder, FIFO, socket or device is refused\n"
     "  --capture FILE       read the settings from a capture file, once ('-' is standard\n"
     "                       input); the same as QZ_WMI_CAPTURE=FILE\n"
     "  --source             say on standard error where the settings come from\n"
@@ -76,7 +77,7 @@ const char kUsage[] =
     "  --version            show the version\n"
     "Each flag may be given once, and a value may follow it or an '='.\n"
     "\n"
-    "Environment (Linux; for tests and support, ignored by a privileged process):\n"
+    "Environment (Linux; for tests and support):\n"
     "  QZ_WMI_CAPTURE              a capture file to read the settings from\n"
     "  QZ_FIRMWARE_ATTRIBUTES_DIR  the folder holding the firmware-attributes devices\n"
     "                              (/sys/class/firmware-attributes when unset)\n"
@@ -85,7 +86,8 @@ const char kUsage[] =
     "  0  the settings were read and written out\n"
     "  1  the run failed: the library reported an error, there was nothing to record,\n"
     "     or the output could not be written\n"
-    "  2  a usage error, or a capture file that cannot be read or parsed\n"
+    "  2  a usage error, a capture file that cannot be read or parsed, or a run with\n"
+    "     privileges it was given by setuid, setgid or file capabilities\n"
     "  3  written, but incomplete: a value of a published setting could not be read\n"
     "     (the kernel shows current values to root only; a capture holds null), or a\n"
     "     capture held no row with a Name the library can use\n";
@@ -163,6 +165,8 @@ std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
     return args;
 }
 
+bool Privileged() { return false; }
+
 // Windows reads the firmware's WMI provider.
 int ReadSource(const Options& /*options*/, Source& source) {
     const std::int32_t status = QueryRows(source);
@@ -181,6 +185,9 @@ int ReadSource(const Options& /*options*/, Source& source) {
 std::string Narrow(const char* text) { return text == nullptr ? std::string() : text; }
 
 std::vector<std::string> Arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
+// Started setuid, setgid or with file capabilities: its caller would steer a privileged process.
+bool Privileged() { return getauxval(AT_SECURE) != 0; }
 
 // A variable of the environment, as the client reads it: ignored in a privileged process; empty
 // is a usage error, since nobody sets one to mean nothing.
@@ -445,8 +452,8 @@ std::string Json(const QZBiosData& record, bool oneLine) {
         }
     }
     // JSON holds Unicode text only: bytes that are not UTF-8 are shown as U+FFFD.
-    return object.dump(oneLine ? -1 : 2, ' ', false,
-                       nlohmann::ordered_json::error_handler_t::replace) +
+    return qz::shared::wmi::TerminalSafeJson(object.dump(
+               oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
            '\n';
 }
 
@@ -481,13 +488,12 @@ int Print(const Options& options, const Source& source, const qz::tools::Publica
             : options.format == "prometheus"
                 ? qz::tools::PrometheusText(records[0], publication, source.kind, source.unreadable)
                 : Json(records[0], options.format == "jsonl");
-    } catch (const std::out_of_range& e) {
+    } catch (const std::out_of_range&) {
         // The one failure of the library's rules: a three-byte current Video Memory Size option.
         std::fprintf(stderr,
                      "qzbios-dump: reading the BIOS settings failed: the library cannot read "
-                     "the Video Memory Size value '%s': its current option is three bytes long "
-                     "(%s)\n",
-                     TerminalText(publication.videoMemory).c_str(), TerminalText(e.what()).c_str());
+                     "the Video Memory Size value '%s': its current option is three bytes long\n",
+                     TerminalText(publication.videoMemory).c_str());
         return kExitFailed;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qzbios-dump: reading the BIOS settings failed: %s\n",
@@ -536,6 +542,12 @@ int Record(const std::string& path, const Source& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (Privileged()) {
+        std::fprintf(stderr,
+                     "qzbios-dump: refusing to run setuid, setgid or with file capabilities: run "
+                     "it as root, or as the user it is\n");
+        return kExitUsage;
+    }
     Options options;
     if (const int parsed = ParseOptions(Arguments(argc, argv), options); parsed >= 0) {
         return parsed == 0 && !Flushed() ? kExitFailed : parsed;
