@@ -64,11 +64,11 @@ char32_t Decode(const std::string& text, std::size_t at, std::size_t& length) {
     return c;
 }
 
-// Characters that reorder or break the text around them on a terminal: the bidirectional
+// Characters that reorder or break the text around them on a terminal: the bidirectional marks,
 // embeddings, overrides and isolates, and the line and paragraph separators.
 bool IsLayoutControl(char32_t c) {
-    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 ||
-           c == 0x2029;
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace
@@ -95,17 +95,6 @@ std::string TerminalText(const std::string& value) {
         at += length;
     }
     return shown;
-}
-
-std::string ValidUtf8(const std::string& text) {
-    std::string valid;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = 0;
-        Decode(text, at, length);
-        valid += length == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, length);
-        at += length == 0 ? 1 : length;
-    }
-    return valid;
 }
 
 std::size_t DisplayWidth(const std::string& text) {

@@ -7,10 +7,13 @@ namespace qz::tools {
 
 namespace {
 
+// A label value holds the text as the table shows it, so that no control character reaches a
+// terminal raw: "\x1b" for ESC, "\n" for a line feed, "\\" for a backslash, each then escaped as
+// the text format asks ("\\x1b", "\\n", "\\\\").
 std::string LabelValue(const std::string& text) {
     std::string escaped;
-    for (const char c : ValidUtf8(text)) {
-        escaped += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
+    for (const char c : TerminalText(text)) {
+        escaped += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : std::string(1, c);
     }
     return escaped;
 }

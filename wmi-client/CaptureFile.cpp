@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -40,7 +41,7 @@ void AppendMember(std::string& text, const char* name, const std::optional<std::
     text += "\": ";
     if (value) {
         const json string(*value);
-        text += string.dump(-1, ' ', false, json::error_handler_t::replace);
+        text += TerminalSafeJson(string.dump(-1, ' ', false, json::error_handler_t::replace));
     } else {
         text += "null";
     }
@@ -209,6 +210,42 @@ bool DecodeUtf16(std::string_view bytes, bool bigEndian, std::u16string& out, st
 }
 
 }  // namespace
+
+std::string TerminalSafeJson(std::string_view json) {
+    const auto byte = [json](std::size_t i) {
+        return i < json.size() ? static_cast<unsigned>(static_cast<unsigned char>(json[i])) : 0U;
+    };
+    std::string safe;
+    safe.reserve(json.size());
+    for (std::size_t i = 0; i < json.size();) {
+        // The code point of the sequence at i when it is one to escape, and its length.
+        std::size_t length = 0;
+        unsigned point = byte(i);
+        if (point == 0x7F) {
+            length = 1;
+        } else if (point == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+            point = byte(i + 1);
+            length = 2;
+        } else if (point == 0xD8 && byte(i + 1) == 0x9C) {
+            point = 0x061C;
+            length = 2;
+        } else if (point == 0xE2 && (byte(i + 1) == 0x80 || byte(i + 1) == 0x81)) {
+            point = 0x2000 + ((byte(i + 1) & 0x3FU) << 6) + (byte(i + 2) & 0x3FU);
+            const bool bidirectional =
+                point == 0x200E || point == 0x200F || (point >= 0x2066 && point <= 0x2069);
+            length = bidirectional || (point >= 0x2028 && point <= 0x202E) ? 3 : 0;
+        }
+        if (length == 0) {
+            safe += json[i++];
+            continue;
+        }
+        char escape[8] = {};
+        std::snprintf(escape, sizeof escape, "\\u%04x", point);
+        safe += escape;
+        i += length;
+    }
+    return safe;
+}
 
 bool ParseCapture(std::string_view text, std::vector<CaptureRow>& rows,
                   std::string& error) noexcept {

@@ -47,8 +47,15 @@ bool LoadCaptureFile(const std::string& path, std::vector<CaptureRow>& rows,
 bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
                  std::string& error) noexcept;
 
+// `json`, JSON text in UTF-8 whose control characters below U+0020 are already escaped, with every
+// other character a terminal would act on written as an escape too: DEL and the C1 controls
+// (U+007F to U+009F), the bidirectional controls (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066
+// to U+2069) and the line and paragraph separators (U+2028, U+2029), as \u007f, \u202e. The JSON
+// means the same; only its text changes. Throws std::bad_alloc only.
+std::string TerminalSafeJson(std::string_view json);
+
 // The text of a capture file of `rows` (UTF-8, no byte order mark), with null for a member that
-// cannot be read. JSON holds Unicode text only: bytes that are not UTF-8 are written as U+FFFD. On
+// cannot be read, terminal-safe as TerminalSafeJson makes it. JSON holds Unicode text only: bytes that are not UTF-8 are written as U+FFFD. On
 // failure (memory running out, or a capture the reader would refuse as too large) returns false
 // and sets `error`. Never throws.
 bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
