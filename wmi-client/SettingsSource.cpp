@@ -112,12 +112,13 @@ std::optional<std::string> ReadAttributeFile(int dir, const char* name, std::siz
 // One read of a tree within its limits: what is left of them, and the first limit met.
 class TreeBudget {
 public:
-    // The names in `path` within what is left of the attributes; false when there are more.
+    // The names in `path` within what is left of the entries; false when there are more.
     bool List(const std::string& path, std::vector<std::string>& names) {
-        if (!ListDirectory(path, kMaxTreeAttributes - m_attributes, names)) {
-            return Refuse("more than " + std::to_string(kMaxTreeAttributes) +
-                          " attributes, the most a firmware-attributes tree may have");
+        if (!ListDirectory(path, kMaxTreeEntries - m_entries, names)) {
+            return Refuse("more than " + std::to_string(kMaxTreeEntries) +
+                          " entries in its folders, the most a firmware-attributes tree may have");
         }
+        m_entries += names.size();
         return true;
     }
 
@@ -128,9 +129,19 @@ public:
                       " attributes, the most a firmware-attributes tree may have");
     }
 
-    // A file of `dir`, without one trailing newline, read within what is left of the bytes: one
-    // byte more than is left shows that the tree is too large.
+    // The folder `path`, opened as OpenDirectory opens it, within what is left of the opens; -1
+    // when it is no folder or there are no opens left.
+    int Open(const std::string& path, bool follow) {
+        return Opened() ? OpenDirectory(path, follow) : -1;
+    }
+
+    // A file of `dir`, without one trailing newline, read within what is left of the opens and the
+    // bytes: one byte more than is left shows that the tree is too large.
     std::optional<std::string> Read(int dir, const char* name) {
+        if (!Opened()) {
+            errno = EMFILE;
+            return std::nullopt;
+        }
         std::optional<std::string> text = ReadAttributeFile(
             dir, name, std::min(kMaxAttributeFileBytes, kMaxTreeBytes - m_bytes + 1));
         if (text) {
@@ -156,7 +167,16 @@ private:
         return false;
     }
 
+    // Counts one open more; false, refusing the tree, when there are too many.
+    bool Opened() {
+        return ++m_opens <= kMaxTreeOpens ||
+               Refuse("more than " + std::to_string(kMaxTreeOpens) +
+                      " folders and files to open, the most of a firmware-attributes tree");
+    }
+
+    std::size_t m_entries = 0;
     std::size_t m_attributes = 0;
+    std::size_t m_opens = 0;
     std::size_t m_bytes = 0;
     std::string m_refusal;
 };
@@ -279,32 +299,33 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
         std::vector<CaptureRow> passwords;
-        bool within = budget.List(root, names);
+        // Every limit met refuses the tree through the budget: the walk goes on while none is.
+        const auto within = [&budget] { return budget.Refusal().empty(); };
+        budget.List(root, names);
         KeepDevices(root, names);
-        for (auto device = names.begin(); within && device != names.end(); ++device) {
+        for (auto device = names.begin(); within() && device != names.end(); ++device) {
             const std::string folder = root + "/" + *device + "/attributes";
-            within = budget.List(folder, attributes);
-            for (auto name = attributes.begin(); within && name != attributes.end(); ++name) {
-                const FileDescriptor dir(OpenDirectory(folder + "/" + *name, false));
-                if (dir.fd >= 0 && (within = budget.CountAttribute())) {
+            budget.List(folder, attributes);
+            for (auto name = attributes.begin(); within() && name != attributes.end(); ++name) {
+                const FileDescriptor dir(budget.Open(folder + "/" + *name, false));
+                if (dir.fd >= 0 && budget.CountAttribute()) {
                     found.push_back(AttributeRow(
                         *name, [&](const char* file) { return budget.Read(dir.fd, file); },
                         problems));
-                    within = budget.Refusal().empty();
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
                 {"Admin", "Setup Password"}, {"System", "Power-On Password"}};
             for (const auto& [entry, setting] : kPasswords) {
                 const FileDescriptor dir(
-                    OpenDirectory(root + "/" + *device + "/authentication/" + entry, false));
-                if (within && dir.fd >= 0) {
+                    within() ? budget.Open(root + "/" + *device + "/authentication/" + entry, false)
+                             : -1);
+                if (dir.fd >= 0) {
                     passwords.push_back({setting, budget.Read(dir.fd, "is_enabled")});
-                    within = budget.Refusal().empty();
                 }
             }
         }
-        if (!within) {
+        if (!within()) {
             rows.clear();
             devices = std::move(names);
             unreadable.clear();

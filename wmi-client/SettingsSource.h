@@ -21,9 +21,12 @@ namespace qz::shared::wmi {
 constexpr std::size_t kMaxAttributeFileBytes = 64 * std::size_t{1024};
 
 // What a tree may hold; a tree with more is refused whole. Real firmware publishes some 200
-// attributes in some 50 KiB. Entries of one folder count against the attributes too, so that no
-// listing grows without bound.
+// attributes in some 50 KiB. The limits count over the whole walk, across devices, however a folder
+// is reached (a tree may link one device many times): the names listed in all its folders, the
+// folders and files opened, and the bytes read.
 constexpr std::size_t kMaxTreeAttributes = 4096;
+constexpr std::size_t kMaxTreeEntries = 2 * kMaxTreeAttributes;
+constexpr std::size_t kMaxTreeOpens = 6 * kMaxTreeAttributes;
 constexpr std::size_t kMaxTreeBytes = std::size_t{4} << 20;
 
 // The value of the environment variable `name` when this process may be steered by its caller's
