@@ -5,7 +5,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import atexit, difflib, grp, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys, tempfile, threading
+import atexit, ctypes, difflib, grp, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys, tempfile, threading, time
 
 # A case: exit status, arguments, and what it needs and checks; "{data}", "{work}" and "{tool}" in
 # arguments stand for those folders and the tool. err: a pattern standard error must match;
@@ -64,21 +64,7 @@ CASES = {
     "Prometheus": dict(status=0, args=["--format", "prometheus", "--capture", C + "terminal.json"], out_file=C + "terminal.expected.prom", promtool=1),
     "PrometheusOfBytes": dict(status=3, args=["--format", "prometheus"], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-odd"}, out_file="{data}/firmware-attributes-odd.expected.prom"),
     "PrometheusOnEveryInput": dict(status=0, every=1),
-    "OutputReplaced": dict(both=1, status=0, args=OUT, at="file", mode=0o640, owner=1, after=PROM, mode_after=0o640, promtool=1),
-    "OutputNew": dict(status=0, args=OUT, umask=0o077, after=PROM, mode_after=0o600),
-    "OutputThroughLink": dict(status=0, args=OUT, at="link", after=PROM),
-    "OutputToFifo": dict(status=0, args=OUT, at="fifo", after=PROM),
-    "OutputToDevice": dict(status=0, args=OUT, at="chardev", after="^$"),
-    "OutputToSocket": dict(status=0, args=OUT, at="socket", after=PROM),
-    "OutputToDevStdout": dict(status=0, args=["--format=prometheus", "--output", "/dev/stdout"], out=PROM),
-    "OutputLongName": dict(status=0, args=["--output", "{work}/" + "n" * 255], after_file="n" * 255),
     "OutputIsTheCapture": dict(status=2, args=["--output", "{work}/../one.json", "--capture", "{work}/../one.json"], before_capture=1, err="the output '.*one.json' is the capture being read"),
-    "OutputKeptOnFailure": dict(status=1, args=OUT + ["--capture", C + "video-three-bytes.json"], at="file", err=r"reading the BIOS settings failed: the library cannot read the Video Memory Size value '1,\*64,128': its current option is three bytes long"),
-    "OutputUnwritable": dict(both=1, status=1, args=["--output", "{work}/missing/qzbios.prom"], err="cannot write '.*qzbios.prom': cannot make a temporary file in the folder '.*missing': "),
-    "OutputWriteFails": dict(status=1, args=OUT + ONE, at="file", fsize=0, err="cannot write '.*qzbios.prom': writing the temporary file '.*/.qzbios-.*': File too large"),
-    "OutputFlushFails": dict(status=1, args=OUT + ONE, at="file", strace="fsync:error=EIO:when=1", err="flushing the temporary file .*: Input/output error"),
-    "OutputRenameFails": dict(status=1, args=OUT + ONE, at="file", strace="rename:error=EXDEV", err="renaming into place the temporary file .*: Invalid cross-device link"),
-    "OutputSignalled": dict(status=-15, args=OUT + ONE, at="file", strace="fsync:signal=TERM:when=1"),
     "TerminalSafeTableOfBytes": dict(status=3, args=[], env={"QZ_FIRMWARE_ATTRIBUTES_DIR": "{data}/firmware-attributes-odd"}, out_file="{data}/firmware-attributes-odd.expected.txt"),
     "CaptureWinsOverTree": dict(status=0, args=["--source", "--format=jsonl"] + ONE, env=TREE, err="^qzbios-dump: source: capture .*/one-object.json\n", out='"FastBoot":"On",'),
     "TreeSource": dict(status=0, args=["--source", "--format=jsonl"], env=TREE, err="^qzbios-dump: source: firmware-attributes .*/firmware-attributes: aux-firmware platform-bios\n"),
@@ -92,7 +78,7 @@ CASES = {
     "HiddenValuesGauge": dict(status=3, args=["--format=prometheus"], unprivileged="{data}/firmware-attributes", out="\nqzbios_unreadable_values 9\n"),
     "HiddenValuesAndFailed": dict(status=1, args=["--output", "/nonexistent/out"], unprivileged="{data}/firmware-attributes", err="cannot write '/nonexistent/out': (?s:.*)" + HIDDEN),
     "HiddenValuesRecorded": dict(status=3, args=["record", "-"], unprivileged="{data}/firmware-attributes", err="^qzbios-dump: recorded 11 settings to standard output\nqzbios-dump: the firmware publishes 10 .*\nqzbios-dump: " + HIDDEN + "$", out='"Name": "Fast Boot",\n        "Value": null'),
-    "UnwritableRecord": dict(status=1, args=["record", "/nonexistent/out.json"] + ONE, err="^qzbios-dump: cannot write '/nonexistent/out.json': cannot make a temporary file in the folder '/nonexistent': No such file or directory\nqzbios-dump: the firmware"),
+    "UnwritableRecord": dict(status=1, args=["record", "/nonexistent/out.json"] + ONE, err="^qzbios-dump: cannot write '/nonexistent/out.json': cannot open the folder '/nonexistent': No such file or directory\nqzbios-dump: the firmware"),
     "RecordOneSetting": dict(status=0, args=["--source", "record", "{work}/out.json"] + ONE, err="\nqzbios-dump: recorded 1 setting to '.*'\n"),
     "RecordWithoutSource": dict(status=1, args=["record", "{work}/out.json"], err=r"no settings to record: none \(no capture named"),
 }
@@ -120,9 +106,50 @@ CASES["RecordAndReplay.firmware-attributes-odd"] = dict(status=3, tree="firmware
 # (each with a writer waiting, which an open would let through), to a root-only file and to a folder
 # of its own. Nothing is opened, and nothing of theirs is read.
 CASES["RecordAndReplay.firmware-attributes-hostile"] = dict(status=3, tree="firmware-attributes-hostile", err=": 1 published setting's current value could not be read: Invalid argument\n.*: 2 published settings' current values could not be read: Too many levels of symbolic links\n$")
-# A setuid copy run by user nobody reads neither variable, and says nothing of them; a copy without
-# the bit, run the same way, reads both.
-CASES["Privileged"] = dict(status=0, privileged=1)
+# The output writer, a row a case: what stands at {work}/qzbios.prom before the run (holding "old"
+# where it holds anything), the exit status, what stderr says, and more for the run. A refusal
+# writes nothing, waits for nothing, and leaves what stood there as it was.
+def refused(kind):
+    return f"^qzbios-dump: cannot write '[^']*': {kind} stands at that name: qzbios-dump " \
+        "replaces only a regular file, and follows no link \\(remove it, or name the file itself\\)\n"
+
+
+TEMPORARY = "the temporary file '.*/\\.qzbios-[A-Za-z0-9_-]+': "
+WRITER = {
+    "New": ("", 0, None, dict(umask=0o077, mode=0o600)),
+    "Replaced": ("file", 0, None, dict(mode=0o640, both=1)),
+    "Link": ("link", 1, refused("a symbolic link"), {}),
+    "DanglingLink": ("dangling", 1, refused("a symbolic link"), {}),
+    "LinkIntoANamespace": ("proc-root", 1, refused("a symbolic link"), {}),
+    "LinkToABlockDevice": ("loop", 1, refused("a symbolic link"), {}),
+    "DevStdout": ("", 1, refused("a symbolic link"), dict(output="/dev/stdout")),
+    "Folder": ("folder", 1, refused("a folder"), {}),
+    "FifoWithoutReader": ("fifo", 1, refused("a FIFO"), {}),
+    "SocketWithFullBacklog": ("socket", 1, refused("a socket"), {}),
+    "Device": ("chardev", 1, refused("a character device"), {}),
+    "LongName": ("", 0, None, dict(output="{work}/" + "n" * 255)),
+    "MissingFolder": ("", 1, "cannot write '.*/qzbios.prom': cannot (open|make a temporary file in) "
+                      "the folder '.*/missing': ", dict(output="{work}/missing/qzbios.prom", both=1)),
+    "WriteFails": ("file", 1, "writing " + TEMPORARY + "File too large", dict(fsize=0)),
+    "FlushFails": ("file", 1, "flushing " + TEMPORARY + "Input/output error",
+                   dict(strace="fsync:error=EIO:when=1")),
+    "RenameFails": ("file", 1, "renaming into place " + TEMPORARY + "Invalid cross-device link",
+                    dict(strace="rename,renameat,renameat2:error=EXDEV")),
+    "Signalled": ("file", -15, None, dict(strace="fsync:signal=TERM:when=1")),
+    "LibraryFails": ("file", 1, "the library cannot read the Video Memory Size value '1,\\*64,128': "
+                     "its current option is three bytes long\n",
+                     dict(capture=C + "video-three-bytes.json")),
+}
+for name, (_, status, _, more) in WRITER.items():
+    CASES["Writer." + name] = dict(status=status, writer=name, both=more.get("both"))
+# Root's output into a folder its user controls, while the user swaps the name between a file of
+# their own and a link to a root-only file; a setuid copy run by nobody; the tree whose links would
+# have the walk list one device 512 times.
+CASES["Writer.ExchangeLoop"] = dict(status=0, exchange=1)
+CASES["Privileged"] = dict(status=2, args=["record", "{work}/capture"], setuid=1,
+                           err="^qzbios-dump: refusing to run setuid, setgid or with file capabilities")
+CASES["WorstTree"] = dict(status=1, args=[], worst=1, err="cannot read the settings: firmware-attributes "
+                          ".*: more than 8192 entries in its folders, the most a firmware-attributes tree may have")
 
 
 def fail(what, expected, actual):
@@ -187,31 +214,6 @@ def hostile_tree(work):
     return os.path.join(base, "tree"), writers
 
 
-def privileged(tool, data, work, env):
-    if os.geteuid() != 0:
-        sys.exit(77)
-    private = tempfile.mkdtemp(prefix="qzbios-setuid-")
-    atexit.register(shutil.rmtree, private, ignore_errors=True)
-    os.chmod(private, 0o755)
-    tree, _ = hostile_tree(private)
-    env = dict(env, QZ_WMI_CAPTURE=os.path.join(data, "captures/one-object.json"), QZ_FIRMWARE_ATTRIBUTES_DIR=tree)
-    drop = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
-    for setuid in [True, False]:
-        copy = os.path.join(private, "qzbios-dump-setuid" if setuid else "qzbios-dump")
-        shutil.copy(tool, copy)
-        os.chmod(copy, 0o4755 if setuid else 0o755)
-        status, out, err = run(drop + [copy, "--source", "--format=jsonl"], env, private)
-        for variable in [] if setuid else ["QZ_WMI_CAPTURE"]:
-            del env[variable]
-        status2, out2, err2 = run(drop + [copy, "--source", "--format=jsonl"], env, private)
-        print(f"{os.path.basename(copy)}: {err.strip()} | without a capture: {err2.strip()}")
-        if setuid and (status != 0 or "/sys/class/firmware-attributes" not in err or "QZ_" in err + err2 or '"FastBoot":""' not in out
-                       or "SECRET" in out + out2 or "/sys/class/firmware-attributes" not in err2 or status2 != 0):
-            sys.exit(f"FAIL: the setuid copy followed its caller's environment:\n{err}{out}{err2}{out2}")
-        if not setuid and ('"FastBoot":"On"' not in out or tree not in err2 or status2 != 3 or "SECRET" in out2):
-            sys.exit(f"FAIL: the copy without the bit did not read its caller's capture and tree:\n{err}{out}{err2}{out2}")
-
-
 def check(case, status, out, err, fill):
     if status != case["status"]:
         sys.exit(f"FAIL: exit status {status}, expected {case['status']}; stderr:\n{err}")
@@ -225,61 +227,145 @@ def check(case, status, out, err, fill):
         fail_if_differs("stdout", read(fill(case["out_file"])), out)
 
 
-def place_output(case, work):
-    """Stands at {work}/qzbios.prom what the case names, holding "old"; returns a FIFO's reader."""
-    output, at = os.path.join(work, "qzbios.prom"), case.get("at")
-    for name in os.listdir(work):
-        name != "stdout" and (shutil.rmtree if os.path.isdir(os.path.join(work, name)) and not os.path.islink(os.path.join(work, name)) else os.remove)(os.path.join(work, name))
-    if at in ["file", "link"]:
-        with open(os.path.join(work, "target.prom" if at == "link" else "qzbios.prom"), "w") as f:
-            f.write("old\n")
-        at == "link" and os.symlink("target.prom", output)
-        os.chmod(output, case.get("mode", 0o644))
-        if case.get("owner"):
-            if os.geteuid() != 0:
-                sys.exit(77)
-            shutil.chown(output, "nobody", "nogroup")
-    if at == "chardev":
-        if os.geteuid() != 0:
-            sys.exit(77)
-        os.mknod(output, 0o666 | stat.S_IFCHR, os.makedev(1, 3))  # /dev/null's numbers
-    if at in ["fifo", "socket"]:
-        got = []
-        if at == "fifo":
-            os.mkfifo(output)
-            read_all = lambda: got.append(open(output).read())
-        else:
-            server = socket.socket(socket.AF_UNIX)
-            server.bind(output)
-            server.listen(1)
-            read_all = lambda: got.append(server.accept()[0].makefile().read())
-        reader = threading.Thread(target=read_all, daemon=True)
-        reader.start()
-        return lambda: (reader.join(10), got[0] if got else "")[1]
-    return None
+def as_nobody():
+    if os.geteuid() != 0:
+        sys.exit(77)
+    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
-def check_output(case, work, fifo):
-    """What stands at {work}/qzbios.prom afterwards: the same kind of thing, the text, the mode, and
-    no temporary file beside it."""
-    output, at = os.path.join(work, "qzbios.prom"), case.get("at")
-    kinds = {"link": stat.S_ISLNK, "fifo": stat.S_ISFIFO, "chardev": stat.S_ISCHR, "socket": stat.S_ISSOCK}
-    if at in kinds and not kinds[at](os.lstat(output).st_mode):
-        sys.exit(f"FAIL: the {at} at --output's name was replaced")
-    written = fifo() if fifo else "" if at == "chardev" else read(output)
-    if "after" not in case and written != "old\n":
-        fail("a failed run changed --output's file", "old\n", written)
-    if "after" in case and not re.search(case["after"], written):
-        fail(f"--output's file does not match /{case['after']}/", "", written)
-    st = os.stat(output)
-    if "mode_after" in case and st.st_mode & 0o777 != case["mode_after"]:
-        sys.exit(f"FAIL: --output's file has mode {oct(st.st_mode & 0o777)}, not {oct(case['mode_after'])}")
-    if case.get("owner") and (st.st_uid, st.st_gid) != (pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid):
-        sys.exit(f"FAIL: --output's file changed its owner or group to {st.st_uid}:{st.st_gid}")
-    expected = sorted(["qzbios.prom", "stdout"] + (["target.prom"] if at == "link" else []))
-    if sorted(os.listdir(work)) != expected:
-        sys.exit(f"FAIL: files left beside --output's: {sorted(os.listdir(work))}")
-    return written
+def stand(kind, work, cleanups):
+    """Places `kind` at {work}/qzbios.prom; returns the state to compare afterwards."""
+    path, target = os.path.join(work, "qzbios.prom"), os.path.join(work, "target")
+    if kind in ["file", "link", "proc-root", "loop"]:
+        with open(path if kind == "file" else target, "w") as f:
+            f.write("old\n" * (128 if kind == "loop" else 1))
+    if kind == "file" and os.geteuid() == 0:
+        os.chmod(path, 0o6640)
+        os.chown(path, pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid)
+    link = {"link": "target", "dangling": "target"}.get(kind)
+    if kind == "proc-root":  # a process of nobody's in a mount namespace of its own
+        holder = subprocess.Popen(as_nobody() + ["unshare", "--user", "--mount", "sleep", "60"])
+        cleanups.append(holder.kill)
+        time.sleep(0.3)
+        holder.poll() is None or sys.exit(print("unprivileged user namespaces are off") or 77)
+        link = f"/proc/{holder.pid}/root{target}"
+    if kind == "loop":
+        made = subprocess.run(["losetup", "-f", "--show", target], capture_output=True, text=True)
+        made.returncode == 0 or sys.exit(print("no loop device: " + made.stderr) or 77)
+        cleanups.append(lambda: subprocess.run(["losetup", "-d", made.stdout.strip()]))
+        link = made.stdout.strip()
+    if link:
+        os.symlink(link, path)
+    if kind == "folder":
+        os.mkdir(path)
+    if kind == "fifo":
+        os.mkfifo(path)
+    if kind == "socket":  # listening, its backlog full
+        server = socket.socket(socket.AF_UNIX)
+        server.bind(path)
+        server.listen(0)
+        cleanups.append(server.close)
+        for _ in range(8):
+            client = socket.socket(socket.AF_UNIX)
+            client.setblocking(False)
+            cleanups.append(client.close)
+            if client.connect_ex(path) != 0:
+                break
+    if kind == "chardev":
+        os.geteuid() == 0 or sys.exit(77)
+        os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+    return snapshot(work)
+
+
+def snapshot(work):
+    """Each name in `work` with its kind, mode, owner, group and text, links not followed."""
+    state = {}
+    for name in sorted(os.listdir(work)):
+        st = os.lstat(os.path.join(work, name))
+        text = read(os.path.join(work, name)) if stat.S_ISREG(st.st_mode) else ""
+        state[name] = (stat.S_IFMT(st.st_mode), st.st_mode & 0o7777, st.st_uid, st.st_gid, text)
+    return state
+
+
+def writer(command, env, work, name, emulator, fill):
+    kind, status, err, more = WRITER[name]
+    cleanups = []
+    shutil.rmtree(work)
+    os.mkdir(work)
+    try:
+        before = stand(kind, work, cleanups)
+        output = fill(more.get("output", "{work}/qzbios.prom"))
+        args = ["--format=prometheus", "--output", output, "--capture", fill(more.get("capture", C + "one-object.json"))]
+        if "strace" in more:
+            shutil.which("strace") or sys.exit(77)
+            command = ["strace", "-qq", "-o", "/dev/null", "-e", "inject=" + more["strace"]] + command
+        done = run(command + args, env, work, umask=more.get("umask", 0o022), fsize=more.get("fsize"))
+        check(dict(status=status, **({"err": err} if err else {})), *done, fill)
+    finally:
+        for cleanup in cleanups:
+            cleanup()
+    after = snapshot(work)
+    after.pop("stdout", None), before.pop("stdout", None)
+    if status != 0 or emulator:
+        return emulator or fail_if_differs("what stood at the name", repr(before), repr(after))
+    written = after.pop(os.path.basename(output))
+    expected_mode = more.get("mode", 0o644)
+    group = grp.getgrnam("nogroup").gr_gid if kind == "file" and os.geteuid() == 0 else os.getegid()
+    if written[:4] != (stat.S_IFREG, expected_mode, os.geteuid(), group):
+        sys.exit(f"FAIL: the output is {written[:4]}, not a file of mode {oct(expected_mode)}, owned by this user, group {group}")
+    re.search(PROM, written[4]) or fail("the output does not match", PROM, written[4])
+    before.pop("qzbios.prom", None)
+    fail_if_differs("the folder beside the output", repr(before), repr(after))
+
+
+def exchange_loop(command, env, data):
+    """Root writes into a folder while its owner swaps the name between their file and a link to a
+    root-only file, as fast as renameat2 can: the root-only file keeps its text, mode and owner."""
+    base = private_folder()
+    secret, work = os.path.join(base, "secret"), os.path.join(base, "shared")
+    with open(secret, "w") as f:
+        f.write("SECRET\n")
+    os.chmod(secret, 0o600)
+    os.mkdir(work, 0o777)
+    os.chmod(work, 0o777)
+    with open(os.path.join(work, "qzbios.prom"), "w") as f:
+        f.write("mine\n")
+    os.symlink(secret, os.path.join(work, "link"))
+    for name in ["qzbios.prom", "link"]:
+        os.lchown(os.path.join(work, name), pwd.getpwnam("nobody").pw_uid, -1)
+    swapper = subprocess.Popen(as_nobody() + [sys.executable, "-c", "import ctypes, os, time\n"
+        f"os.chdir({work!r})\n"
+        "libc, swaps, end = ctypes.CDLL(None), 0, time.time() + 3\n"
+        "while time.time() < end: swaps += libc.renameat2(-100, b'qzbios.prom', -100, b'link', 2) == 0\n"
+        "print(swaps)\n"], stdout=subprocess.PIPE, text=True)
+    while swapper.poll() is None:
+        run(command + ["--output", "qzbios.prom", "--capture", data + "/captures/one-object.json"], env, work)
+    swaps = int(swapper.stdout.read() or 0)
+    print(f"{swaps} exchanges during the runs")
+    st = os.stat(secret)
+    if swaps == 0 or read(secret) != "SECRET\n" or (st.st_mode & 0o777, st.st_uid) != (0o600, 0):
+        sys.exit(f"FAIL: {swaps} swaps; the root-only file is {oct(st.st_mode)} {st.st_uid} {read(secret)!r}")
+
+
+def private_folder():
+    """A new folder every user can reach, removed at exit: the build tree may lie where user nobody
+    cannot (under /root, say)."""
+    folder = tempfile.mkdtemp(prefix="qzbios-")
+    os.chmod(folder, 0o755)
+    atexit.register(shutil.rmtree, folder, ignore_errors=True)
+    return folder
+
+
+def worst_tree(work):
+    """512 links to one device whose attributes folder holds 4095 files."""
+    tree = os.path.join(work, "tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    os.makedirs(os.path.join(tree, "device/attributes"))
+    for i in range(4095):
+        open(os.path.join(tree, f"device/attributes/{i}"), "w").close()
+    for i in range(512):
+        os.symlink("device", os.path.join(tree, f"link{i}"))
+    return tree
 
 
 def main(tool, data, work, name, *emulator):
@@ -294,8 +380,18 @@ def main(tool, data, work, name, *emulator):
     for k, v in case.get("env", {}).items():
         env.pop(k, None) if v is None else env.update({k: fill(v)})
     command = list(emulator) + [tool]
-    if "privileged" in case:
-        return privileged(tool, data, work, env)
+    if "writer" in case:
+        return writer(command, env, work, case["writer"], emulator, fill)
+    if "exchange" in case:
+        return exchange_loop(command, env, data)
+    if "worst" in case:
+        env["QZ_FIRMWARE_ATTRIBUTES_DIR"] = worst_tree(work)
+    if "setuid" in case:  # a setuid-root copy run by nobody refuses, and writes nothing
+        base = private_folder()
+        os.mkdir(os.path.join(base, "root-only"), 0o700)
+        shutil.copy(tool, os.path.join(base, "setuid"))
+        os.chmod(os.path.join(base, "setuid"), 0o4755)
+        command, work = as_nobody() + [os.path.join(base, "setuid")], os.path.join(base, "root-only")
     if "tree" in case:
         tree = os.path.join(data, case["tree"])
         hostile = case["tree"].endswith("hostile")
@@ -339,11 +435,7 @@ def main(tool, data, work, name, *emulator):
     if "unprivileged" in case:
         if os.geteuid() != 0:
             sys.exit(77)
-        # The tool and the tree in a folder every user can reach: the build tree may lie where user
-        # nobody cannot (under /root, say).
-        private = tempfile.mkdtemp(prefix="qzbios-hidden-")
-        os.chmod(private, 0o755)
-        atexit.register(shutil.rmtree, private, ignore_errors=True)
+        private = private_folder()
         shutil.copy(tool, private)
         tree = os.path.join(private, "tree")
         shutil.copytree(fill(case["unprivileged"]), tree, symlinks=True)
@@ -358,15 +450,11 @@ def main(tool, data, work, name, *emulator):
             _, out, _ = run(command + ["--format", "prometheus"], dict(env, **{variable: path}), work)
             promtool(out, path)
         return
-    output_case = "at" in case or "after" in case
-    fifo = place_output(case, work) if output_case else None
     stdin = open(fill(case["stdin"]), "rb").read() if "stdin" in case else None
     status, out, err = run(command + args, env, work, stdin, case.get("stdout"), case.get("umask"), case.get("fsize"))
     check(case, status, out, err, fill)
-    if output_case and not emulator:
-        out = check_output(case, work, fifo)
-    if "after_file" in case and not read(os.path.join(work, case["after_file"])).startswith("Field "):
-        sys.exit(f"FAIL: {case['after_file']} was not written")
+    if "setuid" in case and os.listdir(work) != ["stdout"]:
+        sys.exit("FAIL: the setuid copy wrote into a root-only folder")
     if "promtool" in case:
         promtool(out, name)
     if "wrote" in case:
