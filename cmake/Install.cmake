@@ -1,14 +1,13 @@
 # What `cmake --install` puts where; debian/ splits it into Debian's packages.
 include(CMakePackageConfigHelpers)
 
-# Installed, the library finds the WMI client beside itself and the tool finds both in ../lib, in
-# any prefix. Distribution packages, whose libraries are on the loader's path, set
-# CMAKE_SKIP_INSTALL_RPATH.
+# The libraries find one another beside themselves, in the build tree and in any prefix. They are
+# built with that search path rather than edited at install time, which would need room reserved in
+# the build tree's binaries as empty entries (the current folder, to the loader). qzbios-dump links
+# the library's code into itself, and needs no search path.
 if(NOT WIN32)
     set_target_properties(qz-shared-qzbios qz-shared-wmi-client qz-shared-qzbios-c PROPERTIES
-                          INSTALL_RPATH "$ORIGIN")
-    file(RELATIVE_PATH _lib_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-    set_target_properties(qzbios-dump PROPERTIES INSTALL_RPATH "$ORIGIN/${_lib_from_bin}")
+                          INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
 endif()
 set_target_properties(qz-shared-qzbios PROPERTIES EXPORT_NAME qzbios)
 set_target_properties(qz-shared-wmi-client PROPERTIES EXPORT_NAME wmi-client)

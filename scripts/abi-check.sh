@@ -16,8 +16,8 @@ if [ "${1:-}" = --update ]; then
 fi
 build=${1:-build/ci}
 failed=0
-for library in src/libqz-shared-qzbios.so.1 src/libqz-shared-qzbios-c.so.1 \
-  wmi-client/libqz-shared-wmi-client.so.2; do
+for library in lib/libqz-shared-qzbios.so.1 lib/libqz-shared-qzbios-c.so.1 \
+  lib/libqz-shared-wmi-client.so.2; do
   binary=$build/$library
   baseline=abi/$(basename "$library").abi
   [ -f "$binary" ] || { echo "abi-check: $binary is not built" >&2; exit 2; }
