@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, checks formatting, builds with
-# warnings as errors and runs every test on Linux, checks the ABI against its baselines, then lints,
-# runs valgrind, the sanitizer builds and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by
-# default), a short run of the benchmarks, the packages (built with their tests) and a host built
-# against them, the fleet path (systemd units, node_exporter), the source package, reproducibility
-# and autopkgtest, then cross-builds the Windows DLL, runs the suite under Wine, builds and runs the
-# host against the installed DLL and a host of the MSVC ABI against the C interface, and builds the
-# MSI and installs, upgrades and removes it under Wine.
+# warnings as errors and runs the plain and the sanitizer suites on Linux at once, checks the ABI
+# against its baselines and that no binary searches the current folder, then lints, runs valgrind
+# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), ThreadSanitizer's suite, a short
+# run of the benchmarks, the packages (built with their tests) and a host built against them, the
+# fleet path (systemd units, node_exporter), the source package, reproducibility and autopkgtest,
+# then cross-builds the Windows DLL, runs the suite under Wine, builds and runs the host against the
+# installed DLL and a host of the MSVC ABI against the C interface, and builds the MSI and installs,
+# upgrades and removes it under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,10 +28,41 @@ tidy() {
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "== Linux build and tests"
-cmake --preset ci
-cmake --build --preset ci
-ctest --preset ci
+# Every ELF file under build/$1 whose search path holds an empty entry, which the loader reads as
+# the current folder: fails the run.
+no_empty_runpath() {
+  local file found=0
+  while IFS= read -r file; do
+    if readelf -d "$file" 2>/dev/null | grep -E '(RUNPATH|RPATH).*(\[:|::|:\])'; then
+      echo "  in $file" && found=1
+    fi
+  done < <(find "build/$1" -type f \( -name '*.so*' -o -perm -u+x \) -not -path '*/CMakeFiles/*')
+  [ "$found" = 0 ] || { echo "test: binaries of build/$1 search the current folder" && exit 1; }
+}
+
+echo "== Linux builds: plain, and with AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
+for preset in ci asan; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  no_empty_runpath "$preset"
+done
+
+echo "== the plain and the sanitizer suites at once, as two builds on one machine run them"
+# Each suite's output goes to a log of its own; a failing one is shown whole.
+ctest --preset ci >build/ci/suite.log 2>&1 &
+plain=$!
+ctest --preset asan >build/asan/suite.log 2>&1 &
+sanitized=$!
+failed=0
+for suite in "ci:$plain" "asan:$sanitized"; do
+  if wait "${suite#*:}"; then
+    tail -n 3 "build/${suite%%:*}/suite.log"
+  else
+    cat "build/${suite%%:*}/suite.log"
+    failed=1
+  fi
+done
+[ "$failed" = 0 ] || exit 1
 
 echo "== the ABI of the shared libraries against the baselines in abi/"
 bash scripts/abi-check.sh build/ci
@@ -50,10 +82,6 @@ for test in qzbios_client_test qzbios_unload_test; do
     "build/ci/tests/$test" --gtest_brief=1
 done
 
-echo "== AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
-cmake --preset asan
-cmake --build --preset asan
-ctest --preset asan
 # The fuzz targets are built by this preset only.
 tidy asan fuzz/*.cpp
 
@@ -63,10 +91,12 @@ bash scripts/fuzz.sh "${QZBIOS_FUZZ_SECONDS:-60}"
 echo "== ThreadSanitizer"
 cmake --preset tsan
 cmake --build --preset tsan
+no_empty_runpath tsan
 ctest --preset tsan
 
 echo "== benchmarks, one short run (build/bench/report.md)"
 bash scripts/bench.sh --quick >/dev/null
+no_empty_runpath bench
 tidy bench bench/*.cpp
 
 echo "== the Debian packages (dpkg-buildpackage, lintian), and a host project built against them"
