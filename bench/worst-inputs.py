@@ -20,6 +20,16 @@ def tree(root, attributes, size):
     return root
 
 
+def linked_tree(root, links, entries):
+    """`links` links to one device whose attributes folder holds `entries` empty files."""
+    os.makedirs(os.path.join(root, "dev/attributes"))
+    for i in range(entries):
+        open(os.path.join(root, "dev/attributes", f"e{i:06}"), "w").close()
+    for i in range(links):
+        os.symlink("dev", os.path.join(root, f"link{i:04}"))
+    return root
+
+
 def capture(path, rows, value, encoding="utf-8"):
     body = ",".join('{"Name":"s%d","Value":"%s"}' % (i, value) for i in range(rows)) if value is not None else ",".join(["{}"] * rows)
     text = "[" + body + "]"
@@ -43,6 +53,7 @@ def main(host, tool, libraries=None):
         inputs = [
             ("tree of 20,000 attributes, each 64 KiB (one file, hard links)", "QZ_FIRMWARE_ATTRIBUTES_DIR", tree(os.path.join(work, "t20000"), 20000, 64 * 1024)),
             ("tree at the limits: 4,096 attributes, 4 MiB", "QZ_FIRMWARE_ATTRIBUTES_DIR", tree(os.path.join(work, "t4096"), 4096, 1024)),
+            ("tree of 512 links to one device of 4,095 entries", "QZ_FIRMWARE_ATTRIBUTES_DIR", linked_tree(os.path.join(work, "links"), 512, 4095)),
             ("capture of 16 MiB of `{}` rows", "QZ_WMI_CAPTURE", capture(os.path.join(work, "empty.json"), (16 * MiB - 2) // 3, None)),
             ("capture of 8 MiB of `{}` rows", "QZ_WMI_CAPTURE", capture(os.path.join(work, "empty8.json"), (8 * MiB - 2) // 3, None)),
             ("capture at the limits: 8,192 rows, 8 MiB", "QZ_WMI_CAPTURE", capture(os.path.join(work, "full.json"), 8192, "x" * 995)),
