@@ -296,7 +296,8 @@ def writer(command, env, work, name, emulator, fill):
     try:
         before = stand(kind, work, cleanups)
         output = fill(more.get("output", "{work}/qzbios.prom"))
-        args = ["--format=prometheus", "--output", output, "--capture", fill(more.get("capture", C + "one-object.json"))]
+        args = ["--format=prometheus", "--output", output]
+        args += [] if emulator else ["--capture", fill(more.get("capture", C + "one-object.json"))]
         if "strace" in more:
             shutil.which("strace") or sys.exit(77)
             command = ["strace", "-qq", "-o", "/dev/null", "-e", "inject=" + more["strace"]] + command

@@ -15,6 +15,8 @@
 
 #include <plog/Appenders/IAppender.h>
 
+// A build that links the library's code into a module of its own defines QZBIOS_API empty.
+#if !defined(QZBIOS_API)
 #if defined(_WIN32)
 #if defined(QZBIOS_BUILDING)
 #define QZBIOS_API __declspec(dllexport)
@@ -23,6 +25,7 @@
 #endif
 #else
 #define QZBIOS_API __attribute__((visibility("default")))
+#endif
 #endif
 
 namespace qz::shared::qzbios {

@@ -202,11 +202,14 @@ int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callba
     }
     try {
         // The first call's callback and context hold, as the first call's appender does for the
-        // library; this library's own records take the same road.
+        // library; this library's own records take the same road. Where the library's code is
+        // linked in, its logger is this library's own.
         static CallbackAppender appender(callback, context);
+#if !defined(QZBIOS_C_EMBEDS_LIBRARY)
         static plog::Logger<0> logger(static_cast<plog::Severity>(max_severity));
-        ComponentName();
         logger.addAppender(&appender);
+#endif
+        ComponentName();
         qzSharedInitializeLogger(max_severity, &appender);
         return QZBIOS_OK;
     } catch (const std::bad_alloc&) {

@@ -2,7 +2,8 @@
 # A host of the MSVC ABI over the MinGW-built DLLs: msvc_host.c built by clang for
 # x86_64-pc-windows-msvc and linked by lld-link, with no C runtime, against the C library's .lib
 # (made by llvm-dlltool in the build) and a kernel32.lib made here; then run under Wine beside the
-# DLLs. It must read a record and receive the C library's log record.
+# C library's DLL alone, which must import nothing but Windows' own DLLs. It must read a record and
+# receive the C library's log record.
 #   tests/hosts/msvc-host.sh MINGW_BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -16,7 +17,11 @@ clang --target=x86_64-pc-windows-msvc -ffreestanding -fno-stack-protector -std=c
   -Werror -I"$here/../../include" -c "$here/msvc_host.c" -o "$work/msvc_host.obj"
 lld-link -nologo -nodefaultlib -entry:start -subsystem:console -out:"$work/msvc-host.exe" \
   "$work/msvc_host.obj" "$work/kernel32.lib" "$build/src/qz-shared-qzbios-c.lib"
-cp "$build"/bin/*.dll "$work/"
+dll=$build/bin/qz-shared-qzbios-c.dll
+imports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' |
+  grep -v -i -x -E 'kernel32.dll|msvcrt.dll|ole32.dll|oleaut32.dll|advapi32.dll|user32.dll' || true)
+[ -z "$imports" ] || { echo "msvc-host: $dll imports $imports" >&2; exit 1; }
+cp "$dll" "$work/"
 out=$(cd "$work" && /usr/lib/wine/wine64 msvc-host.exe | tr -d '\r')
 echo "$out"
 expected="log: 5 qz-shared-qzbios-c.dll qzbios_read: read the BIOS settings
