@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "bios/QZBiosImpl.h"
+#include "bios/RecordFields.h"
 #include "bios/StringToInt.h"
 
 namespace qz::shared::qzbios {
@@ -12,62 +13,19 @@ namespace {
 // Shown for a Network (PXE) Boot setting the firmware leaves empty; lives as long as the library.
 const char kNotAvailable[] = "NA";
 
-struct TextField {
-    const char* key;
-    const char* QZBiosData::*field;
-};
-
-struct NumberField {
-    const char* key;
-    std::int32_t QZBiosData::*field;
-};
-
-constexpr TextField kTextFields[] = {
-    {"RunPowMgmt", &QZBiosData::RunPowMgmt},
-    {"IdlPowSvngs", &QZBiosData::IdlPowSvngs},
-    {"PS2MsWakeup", &QZBiosData::PS2MsWakeup},
-    {"SlpStBlnkRts", &QZBiosData::SlpStBlnkRts},
-    {"SataPowMgmt", &QZBiosData::SataPowMgmt},
-    {"Multiprocessor", &QZBiosData::Multiprocessor},
-    {"Hyperthreading", &QZBiosData::Hyperthreading},
-    {"IntgVideo", &QZBiosData::IntgVideo},
-    {"TurboMode", &QZBiosData::TurboMode},
-    {"VTX", &QZBiosData::VTX},
-    {"MEMgmtMd", &QZBiosData::MEMgmtMd},
-    {"RBIOSDGU", &QZBiosData::RBIOSDGU},
-    {"FastBoot", &QZBiosData::FastBoot},
-    {"USBSBoot", &QZBiosData::USBSBoot},
-    {"LBO", &QZBiosData::LBO},
-    {"UEFIBO", &QZBiosData::UEFIBO},
-    {"BWBIOSSP", &QZBiosData::BWBIOSSP},
-    {"EQZFIPD", &QZBiosData::EQZFIPD},
-    {"BWSEP", &QZBiosData::BWSEP},
-    {"VTD", &QZBiosData::VTD},
-    {"FASTCHARGE", &QZBiosData::FASTCHARGE},
-    {"DPTF", &QZBiosData::DPTF},
-    {"BHM", &QZBiosData::BHM},
-    {"LANWLANswitching", &QZBiosData::LANWLANswitching},
-    {"LANWWANswitching", &QZBiosData::LANWWANswitching},
-    {"S5MaxPowSav", &QZBiosData::S5MaxPowSav},
-    {"MeFwVer", &QZBiosData::MeFwVer},
-};
-
-constexpr NumberField kNumberFields[] = {
-    {"BIOAPS", &QZBiosData::BIOAPS},
-    {"POSTPS", &QZBiosData::POSTPS},
-    {"VMS", &QZBiosData::VMS},
-};
-
 // Texts point into the snapshot; nothing is copied.
 QZBiosData MakeRecord(const BiosAttributeMap& snapshot) {
     QZBiosData record{};
-    for (const TextField& text : kTextFields) {
-        record.*text.field = snapshot.at(text.key).c_str();
+    for (const RecordField& field : kRecordFields) {
+        const std::string& value = snapshot.at(field.name);
+        if (field.number != nullptr) {
+            record.*field.number = StringToInt(value);
+        } else {
+            record.*field.text = value.c_str();
+        }
     }
-    const std::string& netPxeBoot = snapshot.at("NetPXEBoot");
-    record.NetPXEBoot = netPxeBoot.empty() ? kNotAvailable : netPxeBoot.c_str();
-    for (const NumberField& number : kNumberFields) {
-        record.*number.field = StringToInt(snapshot.at(number.key));
+    if (*record.NetPXEBoot == '\0') {
+        record.NetPXEBoot = kNotAvailable;
     }
     return record;
 }

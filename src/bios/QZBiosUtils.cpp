@@ -7,102 +7,13 @@
 #include <plog/Logger.h>
 #include <plog/Record.h>
 
+#include "bios/AttributeTable.h"
+#include "wmi/SettingsQuery.h"
 #include "wmi/WMIClient.h"
 
 namespace qz::shared::qzbios {
 
 namespace {
-
-struct AttributeRow {
-    const char* lookupKey;
-    bool trimSuffix;
-    std::uint64_t maxLength;
-    const char* resultKey;
-    bool replaceCommas;
-};
-
-constexpr std::uint64_t kNoLimit = QZBiosUtils::kNoLimit;
-
-// The snapshot, in collection order. Two lookup keys differ from their result keys: "RunPowMgt"
-// and "BIOSAPS".
-constexpr AttributeRow kAttributeTable[] = {
-    {"RunPowMgt", false, 16, "RunPowMgmt", false},
-    {"IdlPowSvngs", false, 16, "IdlPowSvngs", false},
-    {"PS2MsWakeup", false, 16, "PS2MsWakeup", false},
-    {"SlpStBlnkRts", false, 16, "SlpStBlnkRts", false},
-    {"S5MaxPowSav", false, 16, "S5MaxPowSav", false},
-    {"SataPowMgmt", false, 16, "SataPowMgmt", false},
-    {"Multiprocessor", false, 16, "Multiprocessor", false},
-    {"Hyperthreading", false, 16, "Hyperthreading", false},
-    {"IntgVideo", false, 16, "IntgVideo", false},
-    {"TurboMode", false, 16, "TurboMode", false},
-    {"VTX", false, 16, "VTX", false},
-    {"MeFwVer", false, 32, "MeFwVer", false},
-    {"MEMgmtMd", false, 16, "MEMgmtMd", false},
-    {"BIOSAPS", false, kNoLimit, "BIOAPS", false},
-    {"POSTPS", false, kNoLimit, "POSTPS", false},
-    {"RBIOSDGU", false, 64, "RBIOSDGU", false},
-    {"FastBoot", false, 16, "FastBoot", false},
-    {"USBSBoot", false, 16, "USBSBoot", false},
-    {"NetPXEBoot", false, 16, "NetPXEBoot", false},
-    {"LBO", false, 1024, "LBO", true},
-    {"UEFIBO", false, 1024, "UEFIBO", true},
-    {"BWBIOSSP", false, 16, "BWBIOSSP", false},
-    {"EQZFIPD", false, 16, "EQZFIPD", false},
-    {"BWSEP", false, 16, "BWSEP", false},
-    {"VTD", false, 16, "VTD", false},
-    {"FASTCHARGE", false, 16, "FASTCHARGE", false},
-    {"DPTF", false, 16, "DPTF", false},
-    {"VMS", true, kNoLimit, "VMS", false},
-    {"BHM", false, 128, "BHM", false},
-    {"LANWLANswitching", false, 16, "LANWLANswitching", false},
-    {"LANWWANswitching", false, 16, "LANWWANswitching", false},
-};
-
-struct NameRow {
-    const char* lookupKey;
-    const char* settingName;
-};
-
-// Lookup key to the setting name as the firmware publishes it, byte for byte.
-constexpr NameRow kNameTable[] = {
-    {"RunPowMgt", "Runtime Power Management"},
-    {"IdlPowSvngs", "Idle Power Savings"},
-    {"PS2MsWakeup", "ACPI S3 PS2 Mouse Wake Up"},
-    {"SlpStBlnkRts", "Unique Sleep State Blink Rates"},
-    {"S5MaxPowSav", "S5 Maximum Power Savings"},
-    {"SataPowMgmt", "SATA Power Management"},
-    {"Multiprocessor", "Multi-processor"},
-    {"Hyperthreading", "Hyperthreading"},
-    {"IntgVideo", "Integrated Video"},
-    {"TurboMode", "Turbo-boost"},
-    {"VTX", "Virtualization Technology (VTx)"},
-    {"MeFwVer", "ME Firmware Version"},
-    {"MEMgmtMd", "Active Management (AMT)"},
-    {"BIOSAPS", "Setup Password"},
-    {"POSTPS", "Power-On Password"},
-    {"RBIOSDGU", "Ready BIOS for Device Guard User"},
-    {"FastBoot", "Fast Boot"},
-    {"USBSBoot", "USB Storage Boot"},
-    {"NetPXEBoot", "Network (PXE) Boot"},
-    {"LBO", "Legacy Boot Order"},
-    {"UEFIBO", "UEFI Boot Order"},
-    {"BWBIOSSP", "Brimwatch BIOS Settings Protection"},
-    {"EQZFIPD", "Enhanced QZ Firmware Runtime Intrusion Prevention and Detection"},
-    {"BWSEP", "Brimwatch Security Event Policy"},
-    {"VTD", "Virtualization Technology for Directed I/O (VTd)"},
-    {"FASTCHARGE", "Fast Charge"},
-    {"DPTF", "Dynamic Platform and Thermal Framework (DPTF)"},
-    {"VMS", "Video Memory Size"},
-    {"BHM", "Battery Health Manager"},
-    {"LANWLANswitching", "LAN / WLAN Auto Switching"},
-    {"LANWWANswitching", "LAN / WWAN Auto Switching"},
-};
-
-const wchar_t kBiosNamespace[] = L"\\\\.\\root\\QZ\\InstrumentedBios";
-const wchar_t kSettingsQuery[] = L"SELECT * FROM QZ_BIOSSetting";
-const wchar_t kNameProperty[] = L"Name";
-const wchar_t kValueProperty[] = L"Value";
 
 constexpr char kMarker = '*';
 
@@ -130,18 +41,15 @@ void LogMapFailure(const char* what) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> QZBiosUtils::AttributeSettings() {
-    std::vector<std::pair<std::string, std::string>> settings;
-    for (const AttributeRow& row : kAttributeTable) {
-        settings.emplace_back(row.resultKey, MapOfBiosAttribute(row.lookupKey));
-    }
-    return settings;
-}
-
 void QZBiosUtils::CollectBiosAttributes(std::vector<BiosAttributeMap>& snapshots) const {
     BiosSettingMap settings;
-    BiosAttributeMap snapshot;
     QueryBiosSettings(settings);
+    AppendSnapshot(settings, snapshots);
+}
+
+void QZBiosUtils::AppendSnapshot(BiosSettingMap& settings,
+                                 std::vector<BiosAttributeMap>& snapshots) {
+    BiosAttributeMap snapshot;
     for (const AttributeRow& row : kAttributeTable) {
         std::string value =
             GetAttributeValue(row.lookupKey, row.trimSuffix, row.maxLength, settings);
@@ -206,14 +114,14 @@ std::string QZBiosUtils::MapOfBiosAttribute(const std::string& lookupKey) {
 }
 
 void QZBiosUtils::QueryBiosSettings(BiosSettingMap& settings) {
-    wmi::WMIClient client(kBiosNamespace);
+    wmi::WMIClient client(wmi::kBiosNamespace);
     // The property names are made once, not once per row.
-    const std::wstring nameProperty = kNameProperty;
-    const std::wstring valueProperty = kValueProperty;
+    const std::wstring nameProperty = wmi::kNameProperty;
+    const std::wstring valueProperty = wmi::kValueProperty;
     const char* name = nullptr;
     const char* value = nullptr;
     // A failed query yields no rows; its status tells nothing more.
-    client.Query(kSettingsQuery);
+    client.Query(wmi::kSettingsQuery);
     while (client.GetNext()) {
         client.GetValue(nameProperty, &name);
         std::optional<std::string> rowName;
@@ -223,8 +131,7 @@ void QZBiosUtils::QueryBiosSettings(BiosSettingMap& settings) {
         client.GetValue(valueProperty, &value);
         std::string rowValue = value != nullptr ? std::string(value) : std::string();
         if (rowName) {
-            // Find or insert the Name (an existing key stays as it is), then give it the Value.
-            settings.try_emplace(std::move(*rowName)).first->second = std::move(rowValue);
+            StoreSetting(settings, std::move(*rowName), std::move(rowValue));
         }
     }
 }

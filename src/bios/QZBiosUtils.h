@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "bios/AttributeTable.h"
 
 namespace qz::shared::qzbios {
 
@@ -21,11 +22,16 @@ using BiosAttributeMap = std::unordered_map<std::string, std::string>;
 class QZBiosUtils {
 public:
     // A maxLength that never cuts.
-    static constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+    static constexpr std::uint64_t kNoLimit = qzbios::kNoLimit;
 
     // Reads all settings and appends one snapshot holding all 31 result keys to `snapshots`. On
     // any exception nothing is appended and the list keeps what it had.
     void CollectBiosAttributes(std::vector<BiosAttributeMap>& snapshots) const;
+
+    // Appends the snapshot of the settings read into `settings` (which gains an empty entry for
+    // each of the 31 it lacks), as CollectBiosAttributes does after its query. On any exception
+    // nothing is appended.
+    static void AppendSnapshot(BiosSettingMap& settings, std::vector<BiosAttributeMap>& snapshots);
 
     // The value of one attribute: the setting behind `lookupKey`, reduced to its selected option
     // and cut to `maxLength` bytes. An absent setting gains an empty entry in `settings`.
@@ -51,10 +57,12 @@ public:
     // a Value that cannot be read is stored as the empty string.
     static void QueryBiosSettings(BiosSettingMap& settings);
 
-    // Each attribute's result key and the BIOS setting name it is read from, in collection order,
-    // from the tables CollectBiosAttributes reads: for a tool built with the library's code that
-    // says which of them the firmware publishes. Not exported.
-    static std::vector<std::pair<std::string, std::string>> AttributeSettings();
+    // Stores one row as QueryBiosSettings does: `value` under `name`, found or inserted (an
+    // existing key stays as it is), so that a later row of a name replaces an earlier one's value.
+    template <typename Map, typename Value>
+    static void StoreSetting(Map& settings, std::string name, Value value) {
+        settings.try_emplace(std::move(name)).first->second = std::move(value);
+    }
 };
 
 }  // namespace qz::shared::qzbios
