@@ -55,9 +55,9 @@ bool ReadCapture(const std::string& path, std::vector<CaptureRow>& rows,
 std::string TerminalSafeJson(std::string_view json);
 
 // The text of a capture file of `rows` (UTF-8, no byte order mark), with null for a member that
-// cannot be read, terminal-safe as TerminalSafeJson makes it. JSON holds Unicode text only: bytes that are not UTF-8 are written as U+FFFD. On
-// failure (memory running out, or a capture the reader would refuse as too large) returns false
-// and sets `error`. Never throws.
+// cannot be read, terminal-safe as TerminalSafeJson makes it. JSON holds Unicode text only: bytes
+// that are not UTF-8 are written as U+FFFD. On failure (memory running out, or a capture the reader
+// would refuse as too large) returns false and sets `error`. Never throws.
 bool CaptureText(const std::vector<CaptureRow>& rows, std::string& text,
                  std::string& error) noexcept;
 

@@ -1,5 +1,6 @@
 #include "SettingsSource.h"
 #include "FileDescriptor.h"
+#include "bios/AttributeTable.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +20,6 @@
 namespace qz::shared::wmi {
 
 namespace {
-
-const char kDefaultRoot[] = "/sys/class/firmware-attributes";
 
 // The names in a directory, sorted, without "." and ".."; empty when it cannot be read. False when
 // it holds more than `limit` names: the listing stops there.
@@ -144,6 +143,9 @@ public:
         }
         std::optional<std::string> text = ReadAttributeFile(
             dir, name, std::min(kMaxAttributeFileBytes, kMaxTreeBytes - m_bytes + 1));
+        if (text && std::strcmp(name, "display_name") != 0) {
+            ++m_firmwareReads;
+        }
         if (text) {
             m_bytes += text->size();
             if (m_bytes > kMaxTreeBytes) {
@@ -158,6 +160,7 @@ public:
     }
 
     const std::string& Refusal() const { return m_refusal; }
+    std::size_t FirmwareReads() const { return m_firmwareReads; }
 
 private:
     bool Refuse(std::string reason) {
@@ -178,6 +181,7 @@ private:
     std::size_t m_attributes = 0;
     std::size_t m_opens = 0;
     std::size_t m_bytes = 0;
+    std::size_t m_firmwareReads = 0;
     std::string m_refusal;
 };
 
@@ -252,28 +256,36 @@ void SplitInlineOptions(std::string& current, std::vector<std::string>& options)
 
 }  // namespace
 
-CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read,
-                        UnreadableValues& unreadable) {
-    CaptureRow row;
+std::string AttributeName(const std::string& folder, const AttributeFileReader& read) {
     const std::optional<std::string> displayName = read("display_name");
-    row.name = displayName && !displayName->empty() ? *displayName : name;
+    std::string name = displayName && !displayName->empty() ? *displayName : folder;
+    if (name.find('\\') != std::string::npos) {
+        std::string slashed = name;
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        if (qzbios::IsAttributeSetting(slashed)) {
+            return slashed;
+        }
+    }
+    return name;
+}
+
+std::optional<std::string> AttributeValue(const AttributeFileReader& read, std::string& reason) {
+    reason.clear();
     std::optional<std::string> current = read("current_value");
     if (!current) {
-        // The setting is published, but its value cannot be read: a fact to report.
+        // A setting published without a readable value: a fact to report.
         if (const int error = errno; error != ENOENT) {
-            ++unreadable[std::strerror(error)];
+            reason = std::strerror(error);
         }
-        return row;
+        return std::nullopt;
     }
     const std::optional<std::string> type = read("type");
     if (type == "ordered-list") {
         std::replace(current->begin(), current->end(), ';', ',');
-        row.value = std::move(current);
-        return row;
+        return current;
     }
     if (type && type != "enumeration") {
-        row.value = std::move(current);  // integer, string, or a type this reader does not know
-        return row;
+        return current;  // integer, string, or a type this reader does not know
     }
     // An enumeration, or an attribute of an older kernel that has no type file: that is one when
     // it lists options, in possible_values or inline.
@@ -283,35 +295,43 @@ CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read
         SplitInlineOptions(*current, options);
     }
     const bool enumeration = type ? possible.has_value() : !options.empty();
-    row.value = enumeration ? EnumerationValue(*current, options) : std::move(*current);
-    return row;
+    return enumeration ? EnumerationValue(*current, options) : std::move(*current);
 }
 
-bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
-                            std::vector<std::string>& devices, UnreadableValues& unreadable,
-                            std::string& refusal) noexcept {
+void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& reading) noexcept {
+    reading.source = Source::None;
     try {
-        std::vector<CaptureRow> found;
-        UnreadableValues problems;
+        reading.location = root;
         TreeBudget budget;
-        std::vector<std::string> names;
         std::vector<std::string> attributes;
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
         std::vector<CaptureRow> passwords;
+        std::set<std::string> names;  // every setting name of the tree
         // Every limit met refuses the tree through the budget: the walk goes on while none is.
         const auto within = [&budget] { return budget.Refusal().empty(); };
-        budget.List(root, names);
-        KeepDevices(root, names);
-        for (auto device = names.begin(); within() && device != names.end(); ++device) {
+        budget.List(root, reading.devices);
+        KeepDevices(root, reading.devices);
+        for (auto device = reading.devices.begin(); within() && device != reading.devices.end();
+             ++device) {
             const std::string folder = root + "/" + *device + "/attributes";
             budget.List(folder, attributes);
-            for (auto name = attributes.begin(); within() && name != attributes.end(); ++name) {
-                const FileDescriptor dir(budget.Open(folder + "/" + *name, false));
-                if (dir.fd >= 0 && budget.CountAttribute()) {
-                    found.push_back(AttributeRow(
-                        *name, [&](const char* file) { return budget.Read(dir.fd, file); },
-                        problems));
+            for (auto entry = attributes.begin(); within() && entry != attributes.end(); ++entry) {
+                const FileDescriptor dir(budget.Open(folder + "/" + *entry, false));
+                if (dir.fd < 0 || !budget.CountAttribute()) {
+                    continue;
+                }
+                const auto read = [&](const char* file) { return budget.Read(dir.fd, file); };
+                std::string name = AttributeName(*entry, read);
+                names.insert(name);
+                if (scope == Scope::Every || qzbios::IsAttributeSetting(name)) {
+                    std::string reason;
+                    std::optional<std::string> value = AttributeValue(read, reason);
+                    if (!reason.empty()) {
+                        reading.unread[reading.rows.size()] = std::move(reason);
+                    }
+                    CaptureRow row{std::move(name), std::move(value)};
+                    reading.rows.push_back(std::move(Delivered(row)));
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
@@ -325,40 +345,30 @@ bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& ro
                 }
             }
         }
+        reading.firmwareReads = budget.FirmwareReads();
         if (!within()) {
-            rows.clear();
-            devices = std::move(names);
-            unreadable.clear();
-            refusal = budget.Refusal();
-            return true;
-        }
-        std::set<std::string> published;
-        for (const CaptureRow& row : found) {
-            published.insert(row.name.value_or(""));
+            reading.rows.clear();
+            reading.unread.clear();
+            reading.refused = Refusal::Source;
+            reading.refusal = budget.Refusal();
+            return;
         }
         for (CaptureRow& password : passwords) {
-            if (published.insert(*password.name).second) {
-                found.push_back(std::move(password));
+            if (names.insert(*password.name).second) {
+                reading.rows.push_back(std::move(Delivered(password)));
             }
         }
-        rows = std::move(found);
-        devices = std::move(names);
-        unreadable = std::move(problems);
-        refusal.clear();
-        return true;
+        if (scope == Scope::Attributes) {
+            reading.otherSettings = static_cast<std::size_t>(std::count_if(
+                names.begin(), names.end(),
+                [](const std::string& name) { return !qzbios::IsAttributeSetting(name); }));
+        }
+        reading.source = reading.devices.empty() ? Source::None : Source::FirmwareAttributes;
     } catch (const std::exception&) {
-        return false;
+        reading.rows.clear();
+        reading.unread.clear();
+        reading.refused = Refusal::Memory;
     }
-}
-
-const char* SettingsVariable(const char* name) {
-    const char* value = secure_getenv(name);
-    return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-std::string FirmwareAttributesRoot() {
-    const char* root = SettingsVariable("QZ_FIRMWARE_ATTRIBUTES_DIR");
-    return root != nullptr ? root : kDefaultRoot;
 }
 
 }  // namespace qz::shared::wmi

@@ -1,19 +1,13 @@
-// Where the stand-in client finds the BIOS settings on systems without WMI: a capture file named by
-// QZ_WMI_CAPTURE wins; otherwise the kernel's firmware-attributes class, under
-// /sys/class/firmware-attributes or the folder named by QZ_FIRMWARE_ATTRIBUTES_DIR. Both variables
-// are for tests and support, and count only in a process without elevated privileges.
+// The kernel's firmware-attributes class as a source of BIOS settings on systems without WMI: one
+// folder a device (under /sys/class/firmware-attributes), one folder an attribute.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "CaptureFile.h"
-#include "wmi/WMIClient.h"
+#include "Reading.h"
 
 namespace qz::shared::wmi {
 
@@ -29,48 +23,30 @@ constexpr std::size_t kMaxTreeEntries = 2 * kMaxTreeAttributes;
 constexpr std::size_t kMaxTreeOpens = 6 * kMaxTreeAttributes;
 constexpr std::size_t kMaxTreeBytes = std::size_t{4} << 20;
 
-// The value of the environment variable `name` when this process may be steered by its caller's
-// environment and the value is not empty; null otherwise. A setuid or setgid program, or one with
-// file capabilities, is not: it reads the machine's own settings, whatever its caller names.
-const char* SettingsVariable(const char* name);
-
-// QZ_FIRMWARE_ATTRIBUTES_DIR, or /sys/class/firmware-attributes without it.
-std::string FirmwareAttributesRoot();
-
 // Gives the text of one file of an attribute's folder, as read from sysfs: at most
-// kMaxAttributeFileBytes bytes, without one trailing newline; nullopt when it cannot be read.
+// kMaxAttributeFileBytes bytes, without one trailing newline; nullopt with errno set when it cannot
+// be read (ENOENT when it is missing).
 using AttributeFileReader = std::function<std::optional<std::string>(const char* file)>;
 
-// Current values that exist but could not be read: for each reason (as strerror words it), how
-// many.
-using UnreadableValues = std::map<std::string, std::size_t>;
+// The setting name of the attribute folder `folder`: its display_name, or else the folder's name.
+// A file name cannot hold '/', so the kernel's drivers publish a '/' of the firmware's name as
+// '\': a name that holds '\' where one of the 31 settings the library reads holds '/' is that
+// setting's name. Throws std::bad_alloc only.
+std::string AttributeName(const std::string& folder, const AttributeFileReader& read);
 
-// The row of the attribute folder `name`, whose files `read` gives (nullopt with errno set when a
-// file cannot be read; ENOENT when it is missing): named by its display_name, or else `name`, with
-// the setting's current value in the form the library reads (an enumeration as its options joined
-// by ',' with the current one marked '*', an ordered list joined by ','), or no value when
-// current_value cannot be read. A current_value that exists but cannot be read is counted in
-// `unreadable`. Throws std::bad_alloc only.
-CaptureRow AttributeRow(const std::string& name, const AttributeFileReader& read,
-                        UnreadableValues& unreadable);
+// The setting's current value in the form the library reads (an enumeration as its options joined
+// by ',' with the current one marked '*', an ordered list joined by ','); nullopt when
+// current_value is missing, or exists but cannot be read, which `reason` then says (as strerror
+// words it; empty for a missing one). Reads current_value, and type and possible_values only where
+// the value needs them. Throws std::bad_alloc only.
+std::optional<std::string> AttributeValue(const AttributeFileReader& read, std::string& reason);
 
-// Reads the settings rows of every device under `root`, devices and attributes in byte order of
-// their directory names, and counts the current values that exist but could not be read. A root
-// that is missing or holds no device gives no rows and no devices. A tree beyond the limits above
-// gives no rows, and `refusal` says which limit it met (empty otherwise). Attribute folders and
-// their files are never followed through a symbolic link, and only regular files are opened. Never
-// throws; returns false only when memory runs out.
-bool ReadFirmwareAttributes(const std::string& root, std::vector<CaptureRow>& rows,
-                            std::vector<std::string>& devices, UnreadableValues& unreadable,
-                            std::string& refusal) noexcept;
-
-// Rows handed to the client, shared rather than copied.
-using ServedRows = std::shared_ptr<const std::vector<CaptureRow>>;
-
-// From now on every settings query of this process answers with `rows`, whatever the environment
-// names: for a tool that has read its source itself (a capture perhaps from a pipe that cannot be
-// read twice, a tree whose unreadable values it reports). The tool's own copy of the client only:
-// the shared library does not export it.
-void ServeCaptureRows(ServedRows rows) noexcept;
+// Reads the tree under `root` into `reading`: its devices, and the rows of every device's
+// attributes in the request's scope (devices and attributes in byte order of their folder names),
+// each current value read only for a row returned; settings outside the scope are only counted,
+// by their names. A root that holds no device gives no rows and no devices. A tree beyond the
+// limits above gives no rows, refused with the limit it met. Attribute folders and their files are
+// never followed through a symbolic link, and only regular files are opened. Never throws.
+void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& reading) noexcept;
 
 }  // namespace qz::shared::wmi

@@ -1,0 +1,78 @@
+// One reading of the BIOS settings: where they came from, their rows, and what could not be read.
+// The client that the library loads, the C interface and qzbios-dump all read through it, so that
+// a fact counts the same whoever asks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CaptureFile.h"
+
+namespace qz::shared::wmi {
+
+enum class Source { None, Capture, FirmwareAttributes, Wmi };
+
+// Which settings a reading returns rows of. Only the rows returned cost a firmware read.
+enum class Scope {
+    Attributes,  // the 31 settings the library reads: what its query needs
+    Every,       // every setting: for recording a machine
+};
+
+// What the caller names, and what the environment named that cannot be read.
+struct SourceRequest {
+    std::optional<std::string> capture;  // a capture file to read instead of the machine
+    std::optional<std::string> root;     // the firmware-attributes folder, instead of the default
+    bool anyFile = false;                // a capture may be a FIFO, a pipe or "-" (standard input)
+    Scope scope = Scope::Attributes;
+    std::string refusal;  // what is wrong with what the environment names; empty when nothing is
+};
+
+enum class Refusal {
+    None,
+    Named,   // what the request names cannot be read: a capture, a folder, an empty variable
+    Source,  // the source is beyond its limits
+    Memory,  // memory ran out
+};
+
+struct Reading {
+    Source source = Source::None;
+    std::string location;              // the capture file, or the firmware-attributes folder
+    std::vector<std::string> devices;  // the tree's devices, in byte order
+    std::vector<CaptureRow> rows;      // in the order read, as the settings query returns them
+    // Rows whose value could not be read, by index, and why: the reason as strerror words it, or
+    // what the capture held.
+    std::map<std::size_t, std::string> unread;
+    std::size_t otherSettings = 0;  // distinct setting names the source holds beyond the scope
+    std::size_t unnamedRows = 0;    // capture rows without a Name that is a string
+    // Files of a tree read from the firmware: current_value, type, possible_values, is_enabled
+    // (the drivers serve display_name from memory).
+    std::size_t firmwareReads = 0;
+    Refusal refused = Refusal::None;
+    std::string refusal;      // what was refused and why, as a message names it; empty when read
+    std::int32_t status = 0;  // the status the settings query answers with (WbemStatus.h)
+};
+
+// `row` as the settings query delivers it, its texts C strings: each ends at its first NUL byte.
+inline CaptureRow& Delivered(CaptureRow& row) {
+    for (std::optional<std::string>* text : {&row.name, &row.value}) {
+        if (*text) {
+            (*text)->resize(std::char_traits<char>::length((*text)->c_str()));
+        }
+    }
+    return row;
+}
+
+// The request the environment makes: QZ_WMI_CAPTURE and QZ_FIRMWARE_ATTRIBUTES_DIR, read only
+// where the caller may steer this process (not in a setuid, setgid or file-capability process). A
+// variable set but empty is refused: nobody sets one to mean nothing.
+SourceRequest RequestFromEnvironment();
+
+// Reads the settings once: the capture when one is named, else the firmware-attributes tree (the
+// machine's WMI provider on Windows, where the request names nothing). Never throws.
+Reading ReadSettings(const SourceRequest& request) noexcept;
+
+}  // namespace qz::shared::wmi
