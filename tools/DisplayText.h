@@ -8,8 +8,9 @@
 namespace qz::tools {
 
 // `value` with every control character (C0, DEL, C1), every bidirectional control (U+061C,
-// U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the line and paragraph separators (U+2028, U+2029)
-// and every byte that is not part of UTF-8 text escaped: "\n", "\r", "\t", "\x1b", "\u0085",
+// U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the line and paragraph separators (U+2028,
+// U+2029) and every byte that is not part of UTF-8 text escaped: "\n", "\r", "\t", "\x1b",
+// "\u0085",
 // "\u202e", "\xff"; a backslash is doubled, so that an escape cannot be mistaken for the firmware's
 // own text. Every text from firmware, a tree or a file that qzbios-dump shows passes through it.
 std::string TerminalText(const std::string& value);

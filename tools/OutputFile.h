@@ -18,8 +18,8 @@ namespace qz::tools {
 // left as it was, no temporary file stays, and `error` says why. Implemented once per platform.
 bool WriteWholeFile(const std::string& path, const std::string& text, std::string& error);
 
-// True when `a` and `b` name the same existing file. POSIX only: on Windows qzbios-dump reads no
-// capture that its output could overwrite.
+// True when `a` and `b` name the same existing file (always false on Windows, where qzbios-dump
+// reads no capture that its output could overwrite).
 bool SameFile(const std::string& a, const std::string& b);
 
 }  // namespace qz::tools

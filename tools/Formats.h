@@ -1,0 +1,32 @@
+// The record as qzbios-dump writes it: a table, JSON, or the Prometheus text exposition format.
+#pragma once
+
+#include <string>
+
+#include "Publication.h"
+#include "Reading.h"
+#include "qzbios/QZBios.h"
+
+namespace qz::tools {
+
+// One line a field (field, value, type), columns aligned by the width a terminal gives them, and
+// every value as TerminalText shows it.
+std::string Table(const shared::qzbios::QZBiosData& record);
+
+// One JSON object of the fields in declaration order, indented or on one line, terminal-safe as
+// TerminalSafeJson makes it; a byte that is not UTF-8 becomes U+FFFD.
+std::string Json(const shared::qzbios::QZBiosData& record, bool oneLine);
+
+// The Prometheus text format 0.0.4, as node_exporter's and windows_exporter's textfile collectors
+// read it: the fields exactly as a host reads them (text fields as the value label of
+// qzbios_setting_info, numbers as qzbios_setting_value), each only when the source publishes its
+// setting and its value was read; how many of the 31 are published, how many settings the source
+// holds, where they came from, and how many of the 31 published have a value that was not read.
+// A label value holds the text as the table shows it, then escaped as the format asks.
+std::string PrometheusText(const shared::qzbios::QZBiosData& record, const Publication& publication,
+                           shared::wmi::Source source);
+
+// "capture", "firmware-attributes", "wmi" or "none".
+const char* SourceName(shared::wmi::Source source);
+
+}  // namespace qz::tools
