@@ -1,6 +1,7 @@
-// What reading the settings costs on Linux: the firmware-attributes reader on a tree of 150
-// attributes, the capture replay of the same rows, and the whole library over each, beside the
-// floor of plain read() calls on the same files.
+// What reading the settings costs on Linux: the firmware-attributes reader on a tree of the 31
+// settings the library reads and 300 others, for the library's query (values of the 31 only) and
+// for a recording (every value), the capture replay of every row, and the whole library over each,
+// beside the floor of plain read() calls on the files the library's query reads.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 
 #include "CaptureFile.h"
 #include "SettingsSource.h"
+#include "bios/AttributeTable.h"
 #include "qzbios/QZBios.h"
 
 namespace {
@@ -23,9 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using qz::shared::wmi::CaptureRow;
 
-// A tree like the ones firmware publishes: 110 enumerations, 20 integers, 15 strings and 5
-// ordered lists under one device, with an administrator and a system password entry. The files
-// the reader opens are listed in `read`, for the floor.
+// A tree like the ones firmware publishes, under one device: the 31 settings the library reads as
+// enumerations, and 300 others (220 enumerations, 40 integers, 30 strings and 10 ordered lists),
+// with an administrator and a system password entry. The files the library's query opens are
+// listed in `read`, for the floor.
 struct Fixture {
     fs::path root;
     fs::path capture;
@@ -45,37 +48,47 @@ Fixture MakeFixture() {
     }
     fixture.root = pattern;
     const fs::path device = fixture.root / "platform-bios";
-    for (int i = 0; i < 150; ++i) {
+    constexpr int kAttributes = 331;
+    for (int i = 0; i < kAttributes; ++i) {
         const std::string name = "Setting" + std::to_string(1000 + i);
+        const bool wanted = i < 31;
         const fs::path dir = device / "attributes" / name;
         fs::create_directories(dir);
         std::string type = "enumeration";
         std::string current = "Enabled";
-        if (i >= 110 && i < 130) {
+        if (i >= 251 && i < 291) {
             type = "integer";
             current = std::to_string(i * 7);
             WriteFile(dir / "min_value", "0\n");
             WriteFile(dir / "max_value", "4096\n");
             WriteFile(dir / "scalar_increment", "1\n");
-        } else if (i >= 130 && i < 145) {
+        } else if (i >= 291 && i < 321) {
             type = "string";
             current = "Asset tag " + std::to_string(i);
             WriteFile(dir / "min_length", "0\n");
             WriteFile(dir / "max_length", "64\n");
-        } else if (i >= 145) {
+        } else if (i >= 321) {
             type = "ordered-list";
             current = "Windows Boot Manager;USB:;NETWORK IPV4;NETWORK IPV6";
         } else {
             WriteFile(dir / "possible_values", "Disabled;Enabled;Auto;\n");
-            fixture.read.push_back((dir / "possible_values").string());
+            if (wanted) {
+                fixture.read.push_back((dir / "possible_values").string());
+            }
         }
         WriteFile(dir / "type", type + "\n");
         WriteFile(dir / "current_value", current + "\n");
         WriteFile(dir / "default_value", current + "\n");
-        WriteFile(dir / "display_name", "Vendor Setting " + std::to_string(i) + "\n");
+        WriteFile(dir / "display_name",
+                  (wanted ? std::string(qz::shared::qzbios::kNameTable[i].settingName)
+                          : "Vendor Setting " + std::to_string(i)) +
+                      "\n");
         WriteFile(dir / "display_name_language_code", "en_US.UTF-8\n");
-        for (const char* file : {"display_name", "current_value", "type"}) {
-            fixture.read.push_back((dir / file).string());
+        fixture.read.push_back((dir / "display_name").string());
+        for (const char* file : {"current_value", "type"}) {
+            if (wanted) {
+                fixture.read.push_back((dir / file).string());
+            }
         }
     }
     for (const char* entry : {"Admin", "System"}) {
@@ -87,15 +100,14 @@ Fixture MakeFixture() {
     }
     WriteFile(device / "attributes" / "pending_reboot", "0\n");
 
-    std::vector<CaptureRow> rows;
-    std::vector<std::string> devices;
-    qz::shared::wmi::UnreadableValues unreadable;
+    qz::shared::wmi::Reading reading;
     std::string error;
     fixture.capture = fixture.root / "capture.json";
     std::string text;
-    if (!qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), rows, devices, unreadable,
-                                                 error) ||
-        !error.empty() || rows.size() != 152 || !qz::shared::wmi::CaptureText(rows, text, error)) {
+    qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), qz::shared::wmi::Scope::Every,
+                                            reading);
+    if (reading.rows.size() != kAttributes + 2 ||
+        !qz::shared::wmi::CaptureText(reading.rows, text, error)) {
         std::fprintf(stderr, "qzbios_bench_sources: cannot set up the fixture in %s: %s\n",
                      pattern.c_str(), error.c_str());
         std::exit(1);
@@ -124,18 +136,19 @@ std::size_t ReadPlain(const std::string& path) {
     return total;
 }
 
-void BM_FirmwareAttributes(benchmark::State& state) {
+void BM_FirmwareAttributes(benchmark::State& state, qz::shared::wmi::Scope scope) {
     const std::string root = TheFixture().root.string();
+    std::size_t reads = 0;
     for (auto _ : state) {
-        std::vector<CaptureRow> rows;
-        std::vector<std::string> devices;
-        qz::shared::wmi::UnreadableValues unreadable;
-        std::string refusal;
-        benchmark::DoNotOptimize(
-            qz::shared::wmi::ReadFirmwareAttributes(root, rows, devices, unreadable, refusal));
+        qz::shared::wmi::Reading reading;
+        qz::shared::wmi::ReadFirmwareAttributes(root, scope, reading);
+        reads = reading.firmwareReads;
+        benchmark::DoNotOptimize(reading);
     }
+    state.counters["firmware_reads"] = static_cast<double>(reads);
 }
-BENCHMARK(BM_FirmwareAttributes);
+BENCHMARK_CAPTURE(BM_FirmwareAttributes, library_query, qz::shared::wmi::Scope::Attributes);
+BENCHMARK_CAPTURE(BM_FirmwareAttributes, every_setting, qz::shared::wmi::Scope::Every);
 
 void BM_FirmwareAttributesFloor(benchmark::State& state) {
     const std::vector<std::string>& files = TheFixture().read;

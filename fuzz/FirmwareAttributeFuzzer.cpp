@@ -31,18 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         errno = ENOENT;
         return found == files.end() ? std::nullopt : std::optional(found->second);
     };
-    qz::shared::wmi::UnreadableValues unreadable;
-    const qz::shared::wmi::CaptureRow row =
-        qz::shared::wmi::AttributeRow("Setting", text, unreadable);
-    const std::string name = text("display_name").value_or("");
+    std::string reason;
+    const std::string name = qz::shared::wmi::AttributeName("Setting", text);
+    const std::optional<std::string> read = qz::shared::wmi::AttributeValue(text, reason);
+    const std::string displayName = text("display_name").value_or("");
     const std::optional<std::string> type = text("type");
     const std::optional<std::string> current = text("current_value");
-    Check(row.name == (name.empty() ? "Setting" : name), "not named by the display name");
-    Check(row.value.has_value() == current.has_value(), "a value without current_value");
+    Check(name.size() == (displayName.empty() ? 7 : displayName.size()),
+          "not named by the display name");
+    Check(read.has_value() == current.has_value() && reason.empty(),
+          "a value without current_value");
     if (!current) {
         return 0;
     }
-    const std::string& value = *row.value;
+    const std::string& value = *read;
     const bool enumeration = type == "enumeration" && text("possible_values");
     Check(!enumeration || value.find('*') != std::string::npos, "no option is marked");
     Check(type != "ordered-list" ||

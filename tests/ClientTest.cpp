@@ -1,6 +1,6 @@
-// The WMI client of systems without WMI: memory running out at every allocation of its readers and
-// its writer, and the names the stand-in client answers to. Capture files and trees are tested
-// through qzbios-dump (CMakeLists.txt).
+// The WMI client of systems without WMI: memory running out at every allocation of its readings and
+// its writer, the names the stand-in client answers to, the limits, and what a reading reads.
+// Capture files and trees are tested through qzbios-dump (CMakeLists.txt).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "CaptureFile.h"
+#include "Reading.h"
 #include "SettingsSource.h"
 #include "WbemStatus.h"
 #include "support/AllocationSweep.h"
@@ -29,18 +30,14 @@ namespace {
 
 using Rows = std::vector<CaptureRow>;
 
-// Each reader, and the writer, either fails cleanly or delivers exactly what it delivers with
+// Each reading, and the writer, either fails cleanly or delivers exactly what it delivers with
 // memory to spare; a sweep checks that nothing leaks.
-TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
-    const std::string capture = QZBIOS_SAMPLE_CAPTURE;
-    const std::string tree = QZBIOS_FIRMWARE_FIXTURE;
-    Rows sample;
-    Rows fixture;
-    std::vector<std::string> devices;
-    std::string error;
-    ASSERT_TRUE(LoadCaptureFile(capture, sample, error));
-    UnreadableValues unreadable;
-    ASSERT_TRUE(ReadFirmwareAttributes(tree, fixture, devices, unreadable, error));
+TEST(ClientAllocationSweep, ReadingsAndTheWriterFailCleanlyOrDeliverEverything) {
+    SourceRequest capture;
+    capture.capture = QZBIOS_SAMPLE_CAPTURE;
+    SourceRequest tree;
+    tree.root = QZBIOS_FIRMWARE_FIXTURE;
+    tree.scope = Scope::Every;
     const auto sweep = [](const char* what, const Rows& expected, auto read) {
         const std::size_t points = test::SweepAllocations(what, [&](std::size_t n) {
             Rows rows;
@@ -50,14 +47,16 @@ TEST(ClientAllocationSweep, ReadersAndTheWriterFailCleanlyOrDeliverEverything) {
         });
         EXPECT_GT(points, 30u) << what;
     };
-    sweep("capture file", sample, [&](Rows& rows) {
-        std::string message;
-        return LoadCaptureFile(capture, rows, message);
-    });
-    sweep("firmware-attributes tree", fixture, [&](Rows& rows) {
-        std::vector<std::string> found;
-        return ReadFirmwareAttributes(tree, rows, found, unreadable, error) && found == devices;
-    });
+    for (const SourceRequest& request : {capture, tree}) {
+        const Reading whole = ReadSettings(request);
+        ASSERT_EQ(whole.refused, Refusal::None);
+        sweep(whole.location.c_str(), whole.rows, [&](Rows& rows) {
+            Reading reading = ReadSettings(request);
+            rows = std::move(reading.rows);
+            return reading.refused == Refusal::None;
+        });
+    }
+    const Rows sample = ReadSettings(capture).rows;
     sweep("capture writer", sample, [&](Rows& rows) {
         std::string text;
         std::string message;
@@ -105,26 +104,16 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
         EXPECT_FALSE(client.GetNext());
     }
     // Without a capture the tree answers; a folder without devices is a namespace that does not
-    // exist.
+    // exist, and a variable set but empty names nothing.
     unsetenv("QZ_WMI_CAPTURE");
-    for (const auto& [root, status] : {std::pair{QZBIOS_FIRMWARE_FIXTURE, kWbemOk},
-                                       std::pair{"/nonexistent", kWbemInvalidNamespace}}) {
+    for (const auto& [root, status] :
+         {std::pair{QZBIOS_FIRMWARE_FIXTURE, kWbemOk}, std::pair{"/nonexistent", kWbemFailed},
+          std::pair{"", kWbemFailed}, std::pair{"/", kWbemInvalidNamespace}}) {
         setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", root, 1);
         EXPECT_EQ(client.Query(query), status) << root;
         EXPECT_EQ(client.GetNext(), status == kWbemOk) << root;
     }
-    // Rows handed over answer every later query, a second one too, whatever the environment names.
-    ServeCaptureRows(
-        std::make_shared<const Rows>(Rows{{std::string("Fast Boot"), std::string("*On")}}));
-    for (int again = 0; again < 2; ++again) {
-        WMIClient served(ns);
-        EXPECT_EQ(served.Query(query), kWbemOk);
-        ASSERT_TRUE(served.GetNext());
-        EXPECT_EQ(served.GetValue(L"Value", &text), kWbemOk);
-        EXPECT_STREQ(text, "*On");
-        EXPECT_FALSE(served.GetNext());
-    }
-    ServeCaptureRows(nullptr);
+    unsetenv("QZ_FIRMWARE_ATTRIBUTES_DIR");
 }
 
 // A capture's name swapped between a file and a FIFO while queries read it: every query returns,
@@ -258,29 +247,78 @@ TEST(Limits, AdmitTheEdgeAndRefuseOneMore) {
             link((root + (i < tree.attributes ? "/large" : "/small")).c_str(),
                  (folder + "/current_value").c_str());
         }
-        Rows read;
-        std::vector<std::string> devices;
-        UnreadableValues unreadable;
-        ASSERT_TRUE(ReadFirmwareAttributes(root, read, devices, unreadable, error));
-        EXPECT_EQ(error, tree.refusal) << tree.attributes;
-        EXPECT_EQ(read.size(), *tree.refusal != '\0' ? 0 : tree.attributes) << tree.attributes;
+        Reading read;
+        ReadFirmwareAttributes(root, Scope::Every, read);
+        EXPECT_EQ(read.refusal, tree.refusal) << tree.attributes;
+        EXPECT_EQ(read.rows.size(), *tree.refusal != '\0' ? 0 : tree.attributes) << tree.attributes;
     }
 }
 
-// A current_value that exists but cannot be read is counted by its reason; a missing one is not.
-TEST(AttributeRow, CountsCurrentValuesThatCannotBeRead) {
-    UnreadableValues unreadable;
-    for (const int error : {EINVAL, EIO, EINVAL, ENOENT}) {
-        const CaptureRow row = AttributeRow(
-            "Setting",
-            [error](const char* file) {
-                errno = std::string(file) == "current_value" ? error : ENOENT;
-                return std::optional<std::string>();
-            },
-            unreadable);
-        EXPECT_EQ(row, (CaptureRow{std::string("Setting"), std::nullopt}));
+// A name comes from display_name, else the folder; a '\\' stands for the '/' of one of the 31.
+// A current_value that exists but cannot be read says why; a missing one says nothing.
+TEST(Attribute, NamesAndValuesThatCannotBeRead) {
+    const std::tuple<std::optional<std::string>, std::string> names[] = {
+        {"LAN \\ WLAN Auto Switching", "LAN / WLAN Auto Switching"},
+        {"Virtualization Technology for Directed I\\O (VTd)",
+         "Virtualization Technology for Directed I/O (VTd)"},
+        {"A\\B", "A\\B"},
+        {"", "Folder"},
+        {std::nullopt, "Folder"},
+    };
+    for (const auto& [displayName, expected] : names) {
+        const auto read = [&displayName](const char*) {
+            errno = ENOENT;
+            return displayName;
+        };
+        EXPECT_EQ(AttributeName("Folder", read), expected);
     }
-    EXPECT_EQ(unreadable, (UnreadableValues{{"Invalid argument", 2}, {"Input/output error", 1}}));
+    for (const auto& [error, reason] :
+         {std::pair{EINVAL, "Invalid argument"}, std::pair{EACCES, "Permission denied"},
+          std::pair{ENOENT, ""}}) {
+        std::string said = "unchanged";
+        const auto read = [error](const char*) {
+            errno = error;
+            return std::optional<std::string>();
+        };
+        EXPECT_EQ(AttributeValue(read, said), std::nullopt);
+        EXPECT_EQ(said, reason);
+    }
+}
+
+// Only the settings the library reads cost a firmware read: a tree of the 31 and 300 others reads
+// the values of the 31, and one of the others alone reads none, yet counts them.
+TEST(Reading, ReadsTheValuesOfTheSettingsTheLibraryReadsOnly) {
+    const test::ScratchFolder scratch;
+    const std::string attributes = scratch / "dev/attributes/";
+    std::filesystem::create_directories(attributes);
+    const auto attribute = [&](const std::string& folder, const std::string& name) {
+        std::filesystem::create_directory(attributes + folder);
+        std::ofstream(attributes + folder + "/display_name") << name << "\n";
+        std::ofstream(attributes + folder + "/current_value") << "Enable\n";
+        std::ofstream(attributes + folder + "/type") << "enumeration\n";
+        std::ofstream(attributes + folder + "/possible_values") << "Disable;Enable\n";
+    };
+    for (int i = 0; i < 300; ++i) {
+        attribute("other" + std::to_string(i), "Other " + std::to_string(i));
+    }
+    Reading none;
+    ReadFirmwareAttributes(scratch.Path(), Scope::Attributes, none);
+    EXPECT_EQ(none.firmwareReads, 0u);
+    EXPECT_EQ(none.otherSettings, 300u);
+    EXPECT_TRUE(none.rows.empty());
+    attribute("fast", "Fast Boot");
+    attribute("lan", "LAN \\ WLAN Auto Switching");
+    Reading two;
+    ReadFirmwareAttributes(scratch.Path(), Scope::Attributes, two);
+    EXPECT_EQ(two.firmwareReads, 6u);
+    EXPECT_EQ(two.otherSettings, 300u);
+    EXPECT_EQ(two.rows,
+              (Rows{{std::string("Fast Boot"), std::string("Disable,*Enable")},
+                    {std::string("LAN / WLAN Auto Switching"), std::string("Disable,*Enable")}}));
+    Reading every;
+    ReadFirmwareAttributes(scratch.Path(), Scope::Every, every);
+    EXPECT_EQ(every.rows.size(), 302u);
+    EXPECT_EQ(every.firmwareReads, 3 * 302u);
 }
 
 }  // namespace

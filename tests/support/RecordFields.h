@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "FieldTable.h"
+#include "bios/RecordFields.h"
 
 namespace qz::test {
 
@@ -16,7 +16,7 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // of its text.
 inline Fields RecordFields(const shared::qzbios::QZBiosData& record, bool addresses = false) {
     Fields fields;
-    for (const tools::RecordField& field : tools::kRecordFields) {
+    for (const shared::qzbios::RecordField& field : shared::qzbios::kRecordFields) {
         const char* text = field.text != nullptr ? record.*field.text : nullptr;
         fields.emplace_back(field.name, field.text == nullptr ? std::to_string(record.*field.number)
                                         : addresses
