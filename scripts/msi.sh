@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh --windows >/dev/null
-version=${1:-$(sed -n 's/^project(qzbios VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)}
+version=${1:-$(bash scripts/version.sh)}
 cmake --preset mingw-release >/dev/null
 cmake --build --preset mingw-release >/dev/null
 out=$PWD/build/msi

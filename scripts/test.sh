@@ -129,7 +129,7 @@ echo "== the installed Windows package, and the host project cross-built against
 bash scripts/consumer-test.sh windows
 
 echo "== the MSI (wixl): its tables, and an install, an upgrade and an uninstall under Wine"
-version=$(sed -n 's/^project(qzbios VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(bash scripts/version.sh)
 later=${version%.*}.$((${version##*.} + 1))
 bash scripts/msi.sh "$version" >/dev/null
 bash scripts/msi.sh "$later" >/dev/null

@@ -3,6 +3,7 @@
 // allocation. The host exports its symbols, so that its operator new reaches the libraries.
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -113,7 +114,7 @@ TEST(CInterface, ReadsWhatTheLibrarysClassReadsAndSaysWhatFailed) {
         {0, "success"},
         {1, "out of memory"},
         {2, "the current Video Memory Size option is three bytes long"},
-        {3, "a null pointer where one is needed"},
+        {3, "a null pointer or a value out of range as an argument"},
         {4, "the library failed"},
         {5, "unknown status"},
         {-1, "unknown status"},
@@ -143,7 +144,54 @@ TEST(CInterface, PlogAdapterRebuildsTheRecordForTheHostsAppender) {
 #endif
 }
 
-// The first call's severity, callback and context hold; each call adds a copy of every record.
+// Where the settings came from, whether the query failed and how many of the 31 were published.
+TEST(CInterface, SaysWhereTheSettingsCameFrom) {
+    struct Row {
+        const char* capture;
+        const char* root;
+        int source;
+        std::uint32_t status;
+        std::uint32_t published;
+        const char* text;
+    };
+    const Row rows[] = {
+#if defined(_WIN32)
+        {nullptr, nullptr, QZBIOS_SOURCE_NONE, 0x8004100Eu, 0,
+         "WBEM_E_INVALID_NAMESPACE, the namespace does not exist (0x8004100E): "},
+#else
+        {QZBIOS_SAMPLE_CAPTURE, nullptr, QZBIOS_SOURCE_CAPTURE, 0, 31, "success"},
+        {nullptr, QZBIOS_FIRMWARE_FIXTURE, QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES, 0, 10, "success"},
+        {nullptr, "/", QZBIOS_SOURCE_NONE, 0x8004100Eu, 0,
+         "WBEM_E_INVALID_NAMESPACE, the namespace does not exist (0x8004100E)"},
+        {"/nonexistent", nullptr, QZBIOS_SOURCE_NONE, 0x80041001u, 0,
+         "WBEM_E_FAILED, the call failed (0x80041001): capture file '/nonexistent': No such "
+         "file or directory"},
+#endif
+    };
+    for (const Row& row : rows) {
+#if !defined(_WIN32)
+        row.capture != nullptr ? setenv("QZ_WMI_CAPTURE", row.capture, 1)
+                               : unsetenv("QZ_WMI_CAPTURE");
+        setenv("QZ_FIRMWARE_ATTRIBUTES_DIR", row.root != nullptr ? row.root : "/", 1);
+#endif
+        qzbios_snapshot* snapshot = nullptr;
+        ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);
+        qzbios_reading reading{};
+        EXPECT_EQ(qzbios_reading_of(snapshot, &reading), QZBIOS_OK);
+        EXPECT_EQ(reading.source, row.source) << row.text;
+        EXPECT_EQ(static_cast<std::uint32_t>(reading.query_status), row.status) << row.text;
+        EXPECT_EQ(reading.published, row.published) << row.text;
+        EXPECT_EQ(std::string(reading.query_text).rfind(row.text, 0), 0u) << reading.query_text;
+        EXPECT_EQ(reading.unread, 0u);
+        qzbios_free(snapshot);
+    }
+#if !defined(_WIN32)
+    unsetenv("QZ_FIRMWARE_ATTRIBUTES_DIR");
+#endif
+}
+
+// The first call's severity, callback and context hold; each call adds a copy of every record, and
+// every failing call writes one error record.
 TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     // They outlive the test: the library keeps the first call's context for its lifetime.
     static std::vector<LogRecord> first;
@@ -157,36 +205,51 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(first[0].severity, 5);
     EXPECT_EQ(first[0].function, "qzbios_read");
-    EXPECT_EQ(first[0].message, "read the BIOS settings");
 #if defined(_WIN32)
-    EXPECT_EQ(first[0].library, "qz-shared-qzbios-c.dll");
+    const char* const library = "qz-shared-qzbios-c.dll";
+    EXPECT_EQ(first[0].message.rfind("read the BIOS settings (WBEM_E_", 0), 0u);
 #else
-    EXPECT_EQ(first[0].library, "libqz-shared-qzbios-c.so.1");
+    const char* const library = "libqz-shared-qzbios-c.so.1";
+    EXPECT_EQ(first[0].message, "read the BIOS settings");
 #endif
+    EXPECT_EQ(first[0].library, library);
     ASSERT_EQ(qzbios_set_logger(1, &Keep, &second), QZBIOS_OK);
     first.clear();
     ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);
     qzbios_free(snapshot);
     EXPECT_EQ(first.size(), 2u);
     EXPECT_TRUE(second.empty());
+    // Each failing call: one error record, twice over.
+    const std::tuple<std::function<int()>, const char*, const char*> failures[] = {
+        {[] { return qzbios_read(nullptr); }, "qzbios_read",
+         "a null pointer or a value out of range as an argument (snapshot is null)"},
+        {[] { return qzbios_reading_of(nullptr, nullptr); }, "qzbios_reading_of",
+         "a null pointer or a value out of range as an argument (snapshot is null)"},
+        {[] { return qzbios_set_logger(7, &Keep, &second); }, "qzbios_set_logger",
+         "a null pointer or a value out of range as an argument (max_severity is not from 0 to 6)"},
+        {[] { return qzbios_set_logger(-1, &Keep, &second); }, "qzbios_set_logger",
+         "a null pointer or a value out of range as an argument (max_severity is not from 0 to 6)"},
+    };
+    for (const auto& [call, function, message] : failures) {
+        first.clear();
+        EXPECT_EQ(call(), QZBIOS_INVALID_ARGUMENT) << function;
+        ASSERT_EQ(first.size(), 2u) << function;
+        EXPECT_EQ(first[0].severity, 2);
+        EXPECT_EQ(first[0].function, function);
+        EXPECT_EQ(first[0].message, message);
+    }
 #if !defined(_WIN32)
-    // A failure is an error record; the library's own record (memory running out in the name map)
-    // is forwarded with the library's file name.
+    // The library's own record (memory running out in the name map) is forwarded too.
     UseCapture(QZBIOS_THREE_BYTE_CAPTURE);
     first.clear();
     EXPECT_EQ(qzbios_read(&snapshot), QZBIOS_VIDEO_MEMORY_OPTION);
     ASSERT_EQ(first.size(), 2u);
-    EXPECT_EQ(first[0].severity, 2);
-    EXPECT_EQ(first[0].message.rfind("reading the BIOS settings failed: the current Video Memory "
-                                     "Size option is three bytes long (",
-                                     0),
-              0u)
-        << first[0].message;
+    EXPECT_EQ(first[0].message, "the current Video Memory Size option is three bytes long");
     UseCapture(QZBIOS_SAMPLE_CAPTURE);
     first.clear();
     const auto forwarded = [] {
         for (const LogRecord& record : first) {
-            if (record.library == "libqz-shared-qzbios.so.1") {
+            if (record.function == "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute") {
                 return &record;
             }
         }
@@ -199,10 +262,10 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
         qzbios_free(snapshot);
         ASSERT_TRUE(qz::test::AllocationFailureFired()) << "no failure point was logged";
     }
-    EXPECT_EQ(forwarded()->function, "qz::shared::qzbios::QZBiosUtils::MapOfBiosAttribute");
+    EXPECT_EQ(forwarded()->library, library);
     EXPECT_EQ(forwarded()->line, 50u);
     EXPECT_EQ(forwarded()->message, "Exception: in QZBiosUtild MapOfBiosAttribute std::bad_alloc");
-    EXPECT_EQ(first.front().message, "reading the BIOS settings failed: out of memory");
+    EXPECT_EQ(first.front().message, "out of memory");
 #endif
 }
 

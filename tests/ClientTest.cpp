@@ -265,17 +265,19 @@ TEST(Attribute, NamesAndValuesThatCannotBeRead) {
         {"", "Folder"},
         {std::nullopt, "Folder"},
     };
-    for (const auto& [displayName, expected] : names) {
+    for (const auto& [given, expected] : names) {
+        const std::optional<std::string> displayName = given;
         const auto read = [&displayName](const char*) {
             errno = ENOENT;
             return displayName;
         };
         EXPECT_EQ(AttributeName("Folder", read), expected);
     }
-    for (const auto& [error, reason] :
+    for (const auto& [code, reason] :
          {std::pair{EINVAL, "Invalid argument"}, std::pair{EACCES, "Permission denied"},
           std::pair{ENOENT, ""}}) {
         std::string said = "unchanged";
+        const int error = code;
         const auto read = [error](const char*) {
             errno = error;
             return std::optional<std::string>();

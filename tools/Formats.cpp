@@ -74,7 +74,7 @@ std::string Json(const QZBiosData& record, bool oneLine) {
            '\n';
 }
 
-std::string PrometheusText(const QZBiosData& record, const Publication& publication,
+std::string PrometheusText(const QZBiosData& record, const shared::qzbios::Publication& publication,
                            shared::wmi::Source source) {
     // A setting the firmware does not publish, or whose value was not read, has no series: an
     // empty value or a 0 would read as a setting.

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "Publication.h"
 #include "Reading.h"
 #include "qzbios/QZBios.h"
+#include "reading/FromReading.h"
 
 namespace qz::tools {
 
@@ -23,7 +23,8 @@ std::string Json(const shared::qzbios::QZBiosData& record, bool oneLine);
 // setting and its value was read; how many of the 31 are published, how many settings the source
 // holds, where they came from, and how many of the 31 published have a value that was not read.
 // A label value holds the text as the table shows it, then escaped as the format asks.
-std::string PrometheusText(const shared::qzbios::QZBiosData& record, const Publication& publication,
+std::string PrometheusText(const shared::qzbios::QZBiosData& record,
+                           const shared::qzbios::Publication& publication,
                            shared::wmi::Source source);
 
 // "capture", "firmware-attributes", "wmi" or "none".

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "DisplayText.h"
+#include "qzbios/version.h"
 
 namespace qz::tools {
 

@@ -14,10 +14,10 @@
 #include "Options.h"
 #include "OutputFile.h"
 #include "Platform.h"
-#include "Publication.h"
 #include "Reading.h"
 #include "bios/QZBiosImpl.h"
 #include "qzbios/QZBios.h"
+#include "reading/FromReading.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ std::string Described(const Reading& reading) {
 }
 
 // What to say of the reading once the output is written; whether it was incomplete.
-bool Notes(const Reading& reading, const Publication& publication) {
+bool Notes(const Reading& reading, const qz::shared::qzbios::Publication& publication) {
     // What this firmware publishes, said once: a setting it does not publish is a fact about the
     // machine, not a failure.
     if (reading.source != Source::None && publication.publishedCount < publication.read.size()) {
@@ -126,25 +126,16 @@ int Write(const std::string& path, const std::string& text) {
 }
 
 // The record the library makes of the rows, in the format asked for; the exit status.
-int Print(const Options& options, const Reading& reading, const Publication& publication) {
+int Print(const Options& options, const Reading& reading,
+          const qz::shared::qzbios::Publication& publication) {
     static StderrAppender appender;
     if (options.logLevel) {
         qzSharedInitializeLogger(*options.logLevel, &appender);
     }
     std::string text;
     try {
-        // The rows as the library's query stores them, through the library's own code.
-        using qz::shared::qzbios::QZBiosUtils;
-        qz::shared::qzbios::BiosSettingMap settings;
-        for (const auto& row : reading.rows) {
-            if (row.name) {
-                QZBiosUtils::StoreSetting(settings, *row.name, row.value.value_or(""));
-            }
-        }
         qz::shared::qzbios::QZBiosImpl bios;
-        QZBiosUtils::AppendSnapshot(settings, bios.snapshots);
-        std::uint64_t count = 0;
-        const auto& record = *bios.GetQZBiosData(count);
+        const auto& record = qz::shared::qzbios::MakeRecord(reading, bios);
         text = options.format == Format::Table ? Table(record)
                : options.format == Format::Prometheus
                    ? PrometheusText(record, publication, reading.source)
@@ -214,7 +205,7 @@ int Run(const Options& options) {
         Say("no settings source found: " + Described(reading));
     }
     try {
-        const Publication publication = Publish(reading);
+        const auto publication = qz::shared::qzbios::Publish(reading);
         const int status = options.record ? Record(*options.record, reading)
                                           : Print(options, reading, publication);
         const bool incomplete = Notes(reading, publication);

@@ -15,6 +15,8 @@
 
 #include <plog/Appenders/IAppender.h>
 
+#include "qzbios/version.h"
+
 // A build that links the library's code into a module of its own defines QZBIOS_API empty.
 #if !defined(QZBIOS_API)
 #if defined(_WIN32)

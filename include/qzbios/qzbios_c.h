@@ -9,12 +9,14 @@
  *
  * C99 and C++. Every text is UTF-8 or the firmware's own bytes, exactly as the C++ record holds
  * them. Link qz-shared-qzbios-c (qz-shared-qzbios-c.dll on Windows, libqz-shared-qzbios-c.so.1 on
- * Linux), which loads qz-shared-qzbios and its WMI client from beside itself. */
+ * Linux), which stands alone: the library's code and its WMI client are linked into it. */
 #ifndef QZBIOS_QZBIOS_C_H
 #define QZBIOS_QZBIOS_C_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "qzbios/version.h"
 
 #if defined(_WIN32)
 #if defined(QZBIOS_C_BUILDING)
@@ -74,17 +76,42 @@ typedef struct qzbios_data {
 } qzbios_data;
 
 /* Statuses: success; memory ran out; the current Video Memory Size option is three bytes long;
- * a null pointer where one is needed; any other failure of the library. */
+ * a null pointer or a value out of range as an argument; any other failure of the library. */
 #define QZBIOS_OK 0
 #define QZBIOS_OUT_OF_MEMORY 1
 #define QZBIOS_VIDEO_MEMORY_OPTION 2
 #define QZBIOS_INVALID_ARGUMENT 3
 #define QZBIOS_FAILED 4
 
+/* Where a snapshot's settings came from: nowhere (no provider on this machine, or the query
+ * failed), the firmware's WMI provider (Windows), the kernel's firmware-attributes class (Linux),
+ * or a capture file named by QZ_WMI_CAPTURE (Linux, for tests and support). */
+#define QZBIOS_SOURCE_NONE 0
+#define QZBIOS_SOURCE_WMI 1
+#define QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES 2
+#define QZBIOS_SOURCE_CAPTURE 3
+
+/* What a reading found. */
+typedef struct qzbios_reading {
+    int source;           /* QZBIOS_SOURCE_... */
+    int32_t query_status; /* 0, or why the settings query failed, as WMI reports it (an HRESULT,
+                           * such as 0x8004100E when the provider's namespace does not exist) */
+    const char* query_text; /* that status in words, such as "WBEM_E_INVALID_NAMESPACE, the
+                             * namespace does not exist (0x8004100E)"; "success" for 0. Valid
+                             * until qzbios_free */
+    uint32_t published;     /* how many of the 31 settings the source published */
+    uint32_t unread;        /* how many of those published have a value that could not be read */
+} qzbios_reading;
+
 /* Reads the settings once. On QZBIOS_OK `*snapshot` holds them until qzbios_free; on any other
  * status it is null. A machine without the settings provider is not an error: every text is
- * empty. Calls on one snapshot must not overlap qzbios_free; distinct snapshots are independent. */
+ * empty, and qzbios_reading_of says so. Calls on one snapshot must not overlap qzbios_free; distinct snapshots are independent. */
 QZBIOS_C_API int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot);
+
+/* What the reading of `snapshot` found, into `*reading`. Returns QZBIOS_OK, or
+ * QZBIOS_INVALID_ARGUMENT for a null pointer. */
+QZBIOS_C_API int QZBIOS_C_CALL qzbios_reading_of(const qzbios_snapshot* snapshot,
+                                                 qzbios_reading* reading);
 
 /* The record of `snapshot`, valid with every text it points to until qzbios_free(snapshot); null
  * for a null snapshot. */
@@ -111,8 +138,10 @@ typedef void(QZBIOS_C_CALL* qzbios_log_callback)(void* context, int severity, co
  * `callback`, with `context`. As qzSharedInitializeLogger: the severity, callback and context of
  * the first call hold for the library's whole life in the process, and every call, the first
  * included, makes each record reach the callback once more. Calls must not overlap each other or
- * any use of the library. Returns QZBIOS_OK, QZBIOS_INVALID_ARGUMENT for a null callback, or
- * QZBIOS_OUT_OF_MEMORY. */
+ * any use of the library. Returns QZBIOS_OK, QZBIOS_INVALID_ARGUMENT for a null callback or a
+ * severity outside 0 to 6, or QZBIOS_OUT_OF_MEMORY.
+ *
+ * Every call that fails writes one error record, which reaches the callback when one is set. */
 QZBIOS_C_API int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callback,
                                                  void* context);
 

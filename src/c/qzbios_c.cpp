@@ -8,13 +8,18 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 
 #include <plog/Logger.h>
 #include <plog/Record.h>
 
+#include "Reading.h"
+#include "WbemStatus.h"
+#include "bios/QZBiosImpl.h"
 #include "logger/ModuleFileName.h"
 #include "qzbios/QZBios.h"
+#include "reading/FromReading.h"
 
 using qz::shared::qzbios::QZBiosData;
 
@@ -60,8 +65,10 @@ QZBIOS_SAME_FIELD(MeFwVer);
 #undef QZBIOS_SAME_FIELD
 
 struct qzbios_snapshot {
-    qz::shared::qzbios::QZBios bios;
+    qz::shared::qzbios::QZBiosImpl bios;
     qzbios_data record{};
+    qzbios_reading reading{};
+    std::string queryText;
 };
 
 namespace {
@@ -109,16 +116,17 @@ const plog::util::nstring& ComponentName() {
     return name;
 }
 
-// Writes a record of this library's own, `text` followed by `detail` in parentheses when there is
-// one, when its logger admits `severity`. Never throws: a record that cannot be built is dropped.
-void Log(plog::Severity severity, std::size_t line, const char* text,
+// Writes a record of this library's own from `function`, `text` followed by `detail` in
+// parentheses when there is one, when its logger admits `severity`. Never throws: a record that
+// cannot be built is dropped.
+void Log(plog::Severity severity, const char* function, std::size_t line, const char* text,
          const char* detail = nullptr) noexcept {
     plog::Logger<0>* logger = plog::get<0>();
     if (logger == nullptr || !logger->checkSeverity(severity)) {
         return;
     }
     try {
-        plog::Record record(severity, "qzbios_read", line, "", ComponentName().c_str(), 0);
+        plog::Record record(severity, function, line, "", ComponentName().c_str(), 0);
         record << text;
         if (detail != nullptr) {
             record << " (" << detail << ")";
@@ -128,15 +136,19 @@ void Log(plog::Severity severity, std::size_t line, const char* text,
     }
 }
 
-// Says why a read failed; the status.
-int Failed(int status, std::size_t line, const char* detail = nullptr) noexcept {
-    Log(plog::error, line,
-        status == QZBIOS_OUT_OF_MEMORY         ? "reading the BIOS settings failed: out of memory"
-        : status == QZBIOS_VIDEO_MEMORY_OPTION ? "reading the BIOS settings failed: the current "
-                                                 "Video Memory Size option is three bytes long"
-                                               : "reading the BIOS settings failed",
-        detail);
+// Says in one error record why `function` failed; the status.
+int Failed(int status, const char* function, std::size_t line,
+           const char* detail = nullptr) noexcept {
+    Log(plog::error, function, line, qzbios_status_text(status), detail);
     return status;
+}
+
+int SourceOf(qz::shared::wmi::Source source) {
+    using qz::shared::wmi::Source;
+    return source == Source::Wmi                  ? QZBIOS_SOURCE_WMI
+           : source == Source::FirmwareAttributes ? QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES
+           : source == Source::Capture            ? QZBIOS_SOURCE_CAPTURE
+                                                  : QZBIOS_SOURCE_NONE;
 }
 
 }  // namespace
@@ -145,30 +157,49 @@ extern "C" {
 
 int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot) {
     if (snapshot == nullptr) {
-        return QZBIOS_INVALID_ARGUMENT;
+        return Failed(QZBIOS_INVALID_ARGUMENT, "qzbios_read", __LINE__, "snapshot is null");
     }
     *snapshot = nullptr;
     try {
+        namespace wmi = qz::shared::wmi;
         auto read = std::make_unique<qzbios_snapshot>();
-        std::uint64_t count = 0;
-        const QZBiosData* records = read->bios.GetQZBiosData(count);
-        if (records == nullptr || count != 1) {
-            return Failed(QZBIOS_FAILED, __LINE__, "the library returned no record");
+        const wmi::Reading reading = wmi::ReadSettings(wmi::RequestFromEnvironment());
+        if (reading.refused == wmi::Refusal::Memory) {
+            throw std::bad_alloc();
         }
+        const auto publication = qz::shared::qzbios::Publish(reading);
+        const QZBiosData& record = qz::shared::qzbios::MakeRecord(reading, read->bios);
         static_assert(std::is_trivially_copyable_v<QZBiosData>);
-        std::memcpy(&read->record, &records[0], sizeof read->record);
+        std::memcpy(&read->record, &record, sizeof read->record);
+        read->queryText = reading.status == 0 ? "success" : wmi::WbemStatusText(reading.status);
+        if (!reading.refusal.empty()) {
+            read->queryText += ": " + reading.refusal;
+        }
+        read->reading = {SourceOf(reading.source), reading.status, read->queryText.c_str(),
+                         static_cast<std::uint32_t>(publication.publishedCount),
+                         static_cast<std::uint32_t>(publication.unreadCount)};
         *snapshot = read.release();
-        Log(plog::debug, __LINE__, "read the BIOS settings");
+        Log(plog::debug, "qzbios_read", __LINE__, "read the BIOS settings",
+            (*snapshot)->reading.query_status == 0 ? nullptr : (*snapshot)->reading.query_text);
         return QZBIOS_OK;
     } catch (const std::bad_alloc&) {
-        return Failed(QZBIOS_OUT_OF_MEMORY, __LINE__);
-    } catch (const std::out_of_range& e) {
-        return Failed(QZBIOS_VIDEO_MEMORY_OPTION, __LINE__, e.what());
+        return Failed(QZBIOS_OUT_OF_MEMORY, "qzbios_read", __LINE__);
+    } catch (const std::out_of_range&) {
+        return Failed(QZBIOS_VIDEO_MEMORY_OPTION, "qzbios_read", __LINE__);
     } catch (const std::exception& e) {
-        return Failed(QZBIOS_FAILED, __LINE__, e.what());
+        return Failed(QZBIOS_FAILED, "qzbios_read", __LINE__, e.what());
     } catch (...) {
-        return Failed(QZBIOS_FAILED, __LINE__, "an exception of an unknown type");
+        return Failed(QZBIOS_FAILED, "qzbios_read", __LINE__, "an exception of an unknown type");
     }
+}
+
+int QZBIOS_C_CALL qzbios_reading_of(const qzbios_snapshot* snapshot, qzbios_reading* reading) {
+    if (snapshot == nullptr || reading == nullptr) {
+        return Failed(QZBIOS_INVALID_ARGUMENT, "qzbios_reading_of", __LINE__,
+                      snapshot == nullptr ? "snapshot is null" : "reading is null");
+    }
+    *reading = snapshot->reading;
+    return QZBIOS_OK;
 }
 
 const qzbios_data* QZBIOS_C_CALL qzbios_record(const qzbios_snapshot* snapshot) {
@@ -186,7 +217,7 @@ const char* QZBIOS_C_CALL qzbios_status_text(int status) {
         case QZBIOS_VIDEO_MEMORY_OPTION:
             return "the current Video Memory Size option is three bytes long";
         case QZBIOS_INVALID_ARGUMENT:
-            return "a null pointer where one is needed";
+            return "a null pointer or a value out of range as an argument";
         case QZBIOS_FAILED:
             return "the library failed";
         default:
@@ -197,25 +228,22 @@ const char* QZBIOS_C_CALL qzbios_status_text(int status) {
 const char* QZBIOS_C_CALL qzbios_version(void) { return QZBIOS_VERSION; }
 
 int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callback, void* context) {
-    if (callback == nullptr) {
-        return QZBIOS_INVALID_ARGUMENT;
+    if (callback == nullptr || max_severity < 0 || max_severity > 6) {
+        return Failed(QZBIOS_INVALID_ARGUMENT, "qzbios_set_logger", __LINE__,
+                      callback == nullptr ? "callback is null" : "max_severity is not from 0 to 6");
     }
     try {
         // The first call's callback and context hold, as the first call's appender does for the
-        // library; this library's own records take the same road. Where the library's code is
-        // linked in, its logger is this library's own.
+        // library; this library's own records take the same road, through the logger of the
+        // library's code linked in.
         static CallbackAppender appender(callback, context);
-#if !defined(QZBIOS_C_EMBEDS_LIBRARY)
-        static plog::Logger<0> logger(static_cast<plog::Severity>(max_severity));
-        logger.addAppender(&appender);
-#endif
         ComponentName();
         qzSharedInitializeLogger(max_severity, &appender);
         return QZBIOS_OK;
     } catch (const std::bad_alloc&) {
-        return QZBIOS_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return QZBIOS_FAILED;
+        return Failed(QZBIOS_OUT_OF_MEMORY, "qzbios_set_logger", __LINE__);
+    } catch (const std::exception& e) {
+        return Failed(QZBIOS_FAILED, "qzbios_set_logger", __LINE__, e.what());
     }
 }
 

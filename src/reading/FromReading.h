@@ -1,5 +1,6 @@
-// What a reading holds of the 31 settings the library reads: which the source publishes, which of
-// those it could read, and how many other settings it holds.
+// The library's code over one reading, for qzbios-dump and the C interface: what the reading holds
+// of the 31 settings the library reads (which the source publishes, which of those it could read,
+// and how many other settings it holds), and the record the library makes of its rows.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,9 @@
 #include <vector>
 
 #include "Reading.h"
+#include "bios/QZBiosImpl.h"
 
-namespace qz::tools {
+namespace qz::shared::qzbios {
 
 struct Publication {
     // In the order of the record's fields: whether the source publishes the field's setting, and
@@ -25,6 +27,11 @@ struct Publication {
 };
 
 // Throws std::bad_alloc only.
-Publication Publish(const shared::wmi::Reading& reading);
+Publication Publish(const wmi::Reading& reading);
 
-}  // namespace qz::tools
+// Appends to `bios` the snapshot of the reading's rows, as the library's settings query stores
+// them, and returns its record. Throws as QZBios does: std::bad_alloc, and std::out_of_range for a
+// three-byte current Video Memory Size option.
+const QZBiosData& MakeRecord(const wmi::Reading& reading, QZBiosImpl& bios);
+
+}  // namespace qz::shared::qzbios

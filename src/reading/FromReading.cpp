@@ -1,22 +1,20 @@
-#include "Publication.h"
+#include "FromReading.h"
 
 #include <set>
 
 #include "bios/QZBiosUtils.h"
 #include "bios/RecordFields.h"
 
-namespace qz::tools {
+namespace qz::shared::qzbios {
 
-using shared::qzbios::kRecordFields;
-
-Publication Publish(const shared::wmi::Reading& reading) {
+Publication Publish(const wmi::Reading& reading) {
     // Each name's row as the library keeps it: the last row of a name wins.
     std::map<std::string, std::size_t> last;
     std::set<std::string> others;
     for (std::size_t i = 0; i < reading.rows.size(); ++i) {
         if (const auto& name = reading.rows[i].name) {
-            shared::qzbios::QZBiosUtils::StoreSetting(last, *name, i);
-            if (!shared::qzbios::IsAttributeSetting(*name)) {
+            QZBiosUtils::StoreSetting(last, *name, i);
+            if (!IsAttributeSetting(*name)) {
                 others.insert(*name);
             }
         }
@@ -24,7 +22,7 @@ Publication Publish(const shared::wmi::Reading& reading) {
     Publication publication;
     publication.otherSettings = reading.otherSettings + others.size();
     for (const auto& field : kRecordFields) {
-        const std::string name(shared::qzbios::SettingOfResultKey(field.name));
+        const std::string name(SettingOfResultKey(field.name));
         const auto found = last.find(name);
         const bool published = found != last.end();
         const std::optional<std::string>* value =
@@ -39,11 +37,23 @@ Publication Publish(const shared::wmi::Reading& reading) {
                 .push_back(name);
             ++publication.unreadCount;
         }
-        if (read && name == shared::qzbios::SettingOfResultKey("VMS")) {
+        if (read && name == SettingOfResultKey("VMS")) {
             publication.videoMemory = **value;
         }
     }
     return publication;
 }
 
-}  // namespace qz::tools
+const QZBiosData& MakeRecord(const wmi::Reading& reading, QZBiosImpl& bios) {
+    BiosSettingMap settings;
+    for (const wmi::CaptureRow& row : reading.rows) {
+        if (row.name) {
+            QZBiosUtils::StoreSetting(settings, *row.name, row.value.value_or(""));
+        }
+    }
+    QZBiosUtils::AppendSnapshot(settings, bios.snapshots);
+    std::uint64_t count = 0;
+    return bios.GetQZBiosData(count)[count - 1];
+}
+
+}  // namespace qz::shared::qzbios
