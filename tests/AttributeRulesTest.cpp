@@ -3,6 +3,7 @@
 // numbers. Over the scripted client, a row a case, on every platform the library is built for.
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bios/RecordFields.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
 
@@ -200,6 +202,37 @@ TEST_P(AttributeTable, ShowsItsOwnSettingCutToItsLimit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, AttributeTable, ::testing::ValuesIn(kAttributes));
+
+#if !defined(_WIN32)
+// The documentation's field reference says what the attribute table holds: every field in the
+// record's order, its type, its setting and where it is cut. (The tables are read here on purpose:
+// this checks the document, not the rules.) Linux only: it reads the source tree.
+TEST(FieldReference, SaysWhatTheAttributeTableHolds) {
+    std::ifstream file(QZBIOS_FIELD_REFERENCE);
+    std::vector<std::string> documented;  // a row's first four cells
+    for (std::string line; std::getline(file, line);) {
+        std::size_t end = 0;
+        for (int cell = 0; cell < 4 && end != std::string::npos; ++cell) {
+            end = line.find(" | ", end + 1);
+        }
+        if (line.rfind("| `", 0) == 0 && end != std::string::npos) {
+            documented.push_back(line.substr(0, end));
+        }
+    }
+    std::vector<std::string> table;
+    for (const RecordField& field : kRecordFields) {
+        std::uint64_t cut = 0;
+        for (const AttributeRow& row : kAttributeTable) {
+            cut = std::string_view(row.resultKey) == field.name ? row.maxLength : cut;
+        }
+        table.push_back("| `" + std::string(field.name) + "` | " +
+                        (field.text != nullptr ? "text" : "int32") + " | \"" +
+                        std::string(SettingOfResultKey(field.name)) + "\" | " +
+                        (cut == kNoLimit ? "whole" : std::to_string(cut) + " bytes"));
+    }
+    EXPECT_EQ(documented, table);
+}
+#endif
 
 }  // namespace
 }  // namespace qz::shared::qzbios
