@@ -157,7 +157,7 @@ TEST(CInterface, SaysWhereTheSettingsCameFrom) {
     const Row rows[] = {
 #if defined(_WIN32)
         {nullptr, nullptr, QZBIOS_SOURCE_NONE, 0x8004100Eu, 0,
-         "WBEM_E_INVALID_NAMESPACE, the namespace does not exist (0x8004100E): "},
+         "WBEM_E_INVALID_NAMESPACE, the namespace does not exist (0x8004100E)"},
 #else
         {QZBIOS_SAMPLE_CAPTURE, nullptr, QZBIOS_SOURCE_CAPTURE, 0, 31, "success"},
         {nullptr, QZBIOS_FIRMWARE_FIXTURE, QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES, 0, 10, "success"},

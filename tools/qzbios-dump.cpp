@@ -15,6 +15,7 @@
 #include "OutputFile.h"
 #include "Platform.h"
 #include "Reading.h"
+#include "WbemStatus.h"
 #include "bios/QZBiosImpl.h"
 #include "qzbios/QZBios.h"
 #include "reading/FromReading.h"

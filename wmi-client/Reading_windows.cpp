@@ -44,9 +44,6 @@ Reading ReadSettings(const SourceRequest& request) noexcept {
         reading.otherSettings = others.size();
         reading.location = "WMI";
         reading.source = reading.status == kWbemOk ? Source::Wmi : Source::None;
-        if (reading.status != kWbemOk) {
-            reading.refusal = "the settings query failed: " + WbemStatusText(reading.status);
-        }
     } catch (const std::exception&) {
         reading = Reading();
         reading.refused = Refusal::Memory;

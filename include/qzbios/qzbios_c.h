@@ -91,21 +91,23 @@ typedef struct qzbios_data {
 #define QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES 2
 #define QZBIOS_SOURCE_CAPTURE 3
 
-/* What a reading found. */
+/* What a reading found. `query_status` is 0, or why the settings query failed as WMI reports it
+ * (an HRESULT, such as 0x8004100E when the provider's namespace does not exist); `query_text` is
+ * that status in words, such as "WBEM_E_INVALID_NAMESPACE, the namespace does not exist
+ * (0x8004100E)", or "success", valid until qzbios_free; `published` is how many of the 31 settings
+ * the source published, and `unread` how many of those have a value that could not be read. */
 typedef struct qzbios_reading {
-    int source;           /* QZBIOS_SOURCE_... */
-    int32_t query_status; /* 0, or why the settings query failed, as WMI reports it (an HRESULT,
-                           * such as 0x8004100E when the provider's namespace does not exist) */
-    const char* query_text; /* that status in words, such as "WBEM_E_INVALID_NAMESPACE, the
-                             * namespace does not exist (0x8004100E)"; "success" for 0. Valid
-                             * until qzbios_free */
-    uint32_t published;     /* how many of the 31 settings the source published */
-    uint32_t unread;        /* how many of those published have a value that could not be read */
+    int source; /* QZBIOS_SOURCE_... */
+    int32_t query_status;
+    const char* query_text;
+    uint32_t published;
+    uint32_t unread;
 } qzbios_reading;
 
 /* Reads the settings once. On QZBIOS_OK `*snapshot` holds them until qzbios_free; on any other
  * status it is null. A machine without the settings provider is not an error: every text is
- * empty, and qzbios_reading_of says so. Calls on one snapshot must not overlap qzbios_free; distinct snapshots are independent. */
+ * empty, and qzbios_reading_of says so. Calls on one snapshot must not overlap qzbios_free;
+ * distinct snapshots are independent. */
 QZBIOS_C_API int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot);
 
 /* What the reading of `snapshot` found, into `*reading`. Returns QZBIOS_OK, or

@@ -11,8 +11,8 @@
 #define QZBIOS_VERSION_TEXT(x) QZBIOS_VERSION_TEXT_(x)
 /* "1.2.0": compare it with qzbios_version() to learn whether the library a host runs with is the
  * one it was built against. */
-#define QZBIOS_VERSION                                                                      \
-    QZBIOS_VERSION_TEXT(QZBIOS_VERSION_MAJOR)                                               \
+#define QZBIOS_VERSION                        \
+    QZBIOS_VERSION_TEXT(QZBIOS_VERSION_MAJOR) \
     "." QZBIOS_VERSION_TEXT(QZBIOS_VERSION_MINOR) "." QZBIOS_VERSION_TEXT(QZBIOS_VERSION_PATCH)
 
 #endif /* QZBIOS_VERSION_H */

@@ -24,7 +24,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' |
 cp "$dll" "$work/"
 out=$(cd "$work" && /usr/lib/wine/wine64 msvc-host.exe | tr -d '\r')
 echo "$out"
-expected="log: 5 qz-shared-qzbios-c.dll qzbios_read: read the BIOS settings
+expected="log: 5 qz-shared-qzbios-c.dll qzbios_read: read the BIOS settings (WBEM_E_INVALID_NAMESPACE, the namespace does not exist (0x8004100E))
 NetPXEBoot=NA
 VMS=0
 MeFwVer=
