@@ -31,7 +31,16 @@ linux)
     echo "consumer: pkg-config --libs qzbios gives '$libs', not -lqz-shared-qzbios" >&2
     exit 1
   fi
-  echo "consumer: the -dev and runtime packages were found, linked and ran"
+  # A C host needs the C interface's runtime package only, and no plog: plog is made unfindable.
+  cmake -S examples/host-c -B build/consumer/host-c -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr" \
+    -DCMAKE_DISABLE_FIND_PACKAGE_plog=ON
+  cmake --build build/consumer/host-c
+  out=$(QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$root/usr/lib/$arch" \
+    build/consumer/host-c/qzbios-host-c)
+  grep -q '^source=3 published=31 query=success$' <<<"$out" && grep -q '^VMS=64$' <<<"$out"
+  libs=$(PKG_CONFIG_PATH="$PWD/$root/usr/lib/$arch/pkgconfig" pkg-config --libs qzbios-c | xargs)
+  [ "$libs" = "-lqz-shared-qzbios-c" ] || { echo "consumer: qzbios-c.pc gives '$libs'" >&2; exit 1; }
+  echo "consumer: the -dev and runtime packages were found, linked and ran, a C host without plog too"
   ;;
 windows)
   # A prefix given (the MSI's installed files) is used as it is; else the build is installed.

@@ -26,7 +26,7 @@ for page in man1/qzbios-dump.1 man8/qzbios-textfile.service.8; do
   sections=$(MANWIDTH=100 man -l "$work/root/usr/share/man/$page.gz" 2>&1 | grep -E '^[A-Z][A-Z ]+$' | tr '\n' ,)
   case $page in
   man1/*) want="NAME,SYNOPSIS,DESCRIPTION,OPTIONS,ENVIRONMENT,EXIT STATUS,FILES,EXAMPLES,SEE ALSO," ;;
-  *) want="NAME,SYNOPSIS,DESCRIPTION,FILES,SEE ALSO," ;;
+  *) want="NAME,SYNOPSIS,DESCRIPTION,FILES,EXAMPLES,SEE ALSO," ;;
   esac
   [ "$sections" = "$want" ] || fail "$page has the sections $sections, not $want"
 done
