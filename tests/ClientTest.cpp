@@ -266,7 +266,7 @@ TEST(Attribute, NamesAndValuesThatCannotBeRead) {
         {std::nullopt, "Folder"},
     };
     for (const auto& [given, expected] : names) {
-        const std::optional<std::string> displayName = given;
+        std::optional<std::string> displayName = given;
         const auto read = [&displayName](const char*) {
             errno = ENOENT;
             return displayName;
