@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
 # The Windows installer, built on Linux: the mingw-release preset installed into a staging prefix,
-# its files listed by wixl-heat, and build/msi/qzbios-VERSION-x64.msi made by wixl from
-# windows/qzbios.wxs.
-#   scripts/msi.sh [VERSION]    the project's version by default (the upgrade test makes a later one)
+# its binaries stripped (their debug information kept apart, in qzbios-VERSION-x64-debug.zip, each
+# file linked to its binary by --add-gnu-debuglink), its files listed by wixl-heat, and
+# OUT/qzbios-VERSION-x64.msi made by wixl from windows/qzbios.wxs.
+#   scripts/msi.sh [VERSION [OUT]]  the project's version and build/msi by default (the upgrade
+#                                   test makes a later version in a folder of its own)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh --windows >/dev/null
 version=${1:-$(bash scripts/version.sh)}
 cmake --preset mingw-release >/dev/null
 cmake --build --preset mingw-release >/dev/null
-out=$PWD/build/msi
+out=$(mkdir -p "${2:-build/msi}" && cd "${2:-build/msi}" && pwd)
 stage=$out/stage
-rm -rf "$stage"
-mkdir -p "$out"
+debug=$out/debug
+rm -rf "$stage" "$debug"
+mkdir -p "$debug"
 cmake --install build/mingw-release --prefix "$stage" >/dev/null
+# DWARF data is most of a binary's size: shipped apart, for whoever debugs a crash.
+for binary in "$stage"/bin/*.dll "$stage"/bin/*.exe; do
+  name=$(basename "$binary")
+  x86_64-w64-mingw32-objcopy --only-keep-debug "$binary" "$debug/$name.debug"
+  x86_64-w64-mingw32-objcopy --strip-debug --strip-unneeded --add-gnu-debuglink="$debug/$name.debug" \
+    "$binary"
+done
+rm -f "$out/qzbios-$version-x64-debug.zip"
+(cd "$debug" && python3 -m zipfile -c "$out/qzbios-$version-x64-debug.zip" ./*.debug)
 (cd "$stage" && find . -type f | sed 's|^\./||' | sort) |
   wixl-heat --prefix "" --directory-ref INSTALLDIR --component-group StagedFiles --var var.SourceDir --win64 \
     >"$out/files.wxs"
 # wixl takes sources relative to the folder it runs in.
-wixl -a x64 -D Win64=yes -D Version="$version" -D SourceDir=build/msi/stage -D LicenseFile=LICENSE \
+wixl -a x64 -D Win64=yes -D Version="$version" -D SourceDir="$(realpath --relative-to=. "$stage")" -D LicenseFile=LICENSE \
   -o "$out/qzbios-$version-x64.msi" windows/qzbios.wxs "$out/files.wxs"
 # What wixl cannot say: a property given on the command line reaches the per-machine install only
 # when it is secure; a rebuild of the same version replaces the installed one (the upgrade takes

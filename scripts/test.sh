@@ -78,6 +78,7 @@ echo "== valgrind memcheck of the client and unload tests"
 # The tests replace operator new to make allocations fail; valgrind must leave theirs in place.
 for test in qzbios_client_test qzbios_unload_test; do
   valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+    --suppressions=tests/valgrind.supp \
     --show-leak-kinds=definite --soname-synonyms=somalloc=nouserintercepts \
     "build/ci/tests/$test" --gtest_brief=1
 done
@@ -132,7 +133,7 @@ echo "== the MSI (wixl): its tables, and an install, an upgrade and an uninstall
 version=$(bash scripts/version.sh)
 later=${version%.*}.$((${version##*.} + 1))
 bash scripts/msi.sh "$version" >/dev/null
-bash scripts/msi.sh "$later" >/dev/null
-bash tests/msi_test.sh "build/msi/qzbios-$version-x64.msi" "build/msi/qzbios-$later-x64.msi"
+bash scripts/msi.sh "$later" build/msi-upgrade >/dev/null
+bash tests/msi_test.sh "build/msi/qzbios-$version-x64.msi" "build/msi-upgrade/qzbios-$later-x64.msi"
 
 echo "== all tests passed"

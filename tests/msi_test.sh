@@ -46,12 +46,22 @@ $wine msiexec /i "Z:${msi//\//\\}" /qn QZBIOS_TEXTFILE_TASK=1 || fail "install f
 [ -f "$task" ] || fail "the task was not registered"
 version=$($wine "$installed/bin/qzbios-dump.exe" --version | tr -d '\r')
 [[ "$version" =~ ^qzbios-dump\ [0-9.]+$ ]] || fail "the installed qzbios-dump says '$version'"
-mkdir -p "$WINEPREFIX/drive_c/Program Files/windows_exporter/textfile_inputs"
-$wine "$installed/bin/qzbios-dump.exe" --format prometheus \
-  --output 'C:\Program Files\windows_exporter\textfile_inputs\qzbios.prom' 2>/dev/null
-grep -q '^qzbios_source_info{source="none"} 1' \
-  "$WINEPREFIX/drive_c/Program Files/windows_exporter/textfile_inputs/qzbios.prom" ||
-  fail "the task's command wrote no metrics"
+# Every binary says what it is (its version resource), and carries no debug information.
+for binary in "$installed"/bin/*.dll "$installed"/bin/*.exe; do
+  strings -el "$binary" | grep -qx "${version#qzbios-dump }" || fail "$binary has no version resource"
+  ! x86_64-w64-mingw32-objdump -h "$binary" | grep -q '\.debug_info' || fail "$binary is not stripped"
+done
+# The task's action as the scheduler runs it: without windows_exporter's folder a success that
+# writes nothing, with it the metrics.
+action=$(sed -n 's|.*<Arguments>/d /c \(.*\)</Arguments>.*|@\1|p' windows/qzbios-textfile.xml)
+inputs="$WINEPREFIX/drive_c/Program Files/windows_exporter/textfile_inputs"
+printf '%s\r\n' "$action" >"$WINEPREFIX/drive_c/task.bat"
+for folder in absent present; do
+  [ "$folder" = absent ] || mkdir -p "$inputs"
+  $wine cmd /d /c 'C:\task.bat' 2>/dev/null || fail "the task's action failed with windows_exporter's folder $folder"
+done
+grep -q '^qzbios_source_info{source="none"} 1' "$inputs/qzbios.prom" ||
+  fail "the task's action wrote no metrics"
 bash scripts/consumer-test.sh windows "$installed" >/dev/null || fail "a host did not build and run against the installed files"
 echo "msi_test: installed 24 files and the task; $version ran; a host built against them ran"
 

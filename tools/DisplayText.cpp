@@ -73,7 +73,7 @@ bool IsLayoutControl(char32_t c) {
 
 }  // namespace
 
-std::string TerminalText(const std::string& value) {
+std::string TerminalText(const std::string& value, bool pathSeparators) {
     std::string shown;
     for (std::size_t at = 0; at < value.size();) {
         std::size_t length = 0;
@@ -82,7 +82,7 @@ std::string TerminalText(const std::string& value) {
         if (length == 0) {
             std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<std::uint8_t>(value[at]));
             length = 1;
-        } else if (c == '\n' || c == '\r' || c == '\t' || c == '\\') {
+        } else if (c == '\n' || c == '\r' || c == '\t' || (c == '\\' && !pathSeparators)) {
             const char letter = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : '\\';
             escape[0] = '\\';
             escape[1] = letter;

@@ -13,7 +13,9 @@ namespace qz::tools {
 // "\u0085",
 // "\u202e", "\xff"; a backslash is doubled, so that an escape cannot be mistaken for the firmware's
 // own text. Every text from firmware, a tree or a file that qzbios-dump shows passes through it.
-std::string TerminalText(const std::string& value);
+// With `pathSeparators`, a backslash stands as it is: Windows paths are shown as their user wrote
+// them (a Windows file name holds no control character that an escape could be taken for).
+std::string TerminalText(const std::string& value, bool pathSeparators = false);
 
 // The columns UTF-8 text (as TerminalText gives it) takes on a terminal: two for a wide East Asian
 // character, none for a combining mark or a zero-width character, one for any other.

@@ -20,7 +20,7 @@ const char kUsage[] =
     "       qzbios-dump record FILE   (or --record FILE)\n"
     "\n"
     "Prints the 31 BIOS attributes of this machine as the qzbios library reports them, or\n"
-    "records every BIOS setting the machine publishes as a capture file.\n"
+    "records every BIOS setting the machine publishes as a capture file (JSON).\n"
     "\n"
     "  --format FORMAT      table of field, value and type (default), one JSON object\n"
     "                       (json), one JSON object per line (jsonl), or the Prometheus\n"
@@ -54,11 +54,16 @@ const char kUsage[] =
     "  0  the settings were read and written out\n"
     "  1  the run failed: the library reported an error, there was nothing to record,\n"
     "     the source was beyond its limits, or the output could not be written\n"
+#if defined(_WIN32)
+    "  2  a usage error\n"
+    "  3  written, but incomplete: a value of one of the 31 settings could not be read\n";
+#else
     "  2  a usage error, a capture file that cannot be read or parsed, or a run with\n"
     "     privileges it was given by setuid, setgid or file capabilities\n"
     "  3  written, but incomplete: a value of one of the 31 settings could not be read\n"
     "     (the kernel shows current values to root only; a capture holds null), or a\n"
     "     capture held no row with a Name the library can use\n";
+#endif
 
 const char* const kSeverityNames[] = {"none", "fatal", "error",  "warning",
                                       "info", "debug", "verbose"};

@@ -14,6 +14,9 @@ namespace qz::tools {
 // so that a name outside the code page reaches the file system unchanged).
 std::vector<std::string> Arguments(int argc, char** argv);
 
+// Whether a backslash separates the folders of a path, as on Windows.
+extern const bool kBackslashSeparatesPaths;
+
 // True when the process was started setuid, setgid or with file capabilities.
 bool Privileged();
 

@@ -17,6 +17,8 @@ std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
     return args;
 }
 
+const bool kBackslashSeparatesPaths = true;
+
 bool Privileged() { return false; }
 
 std::string Narrow(const plog::util::nchar* text) {

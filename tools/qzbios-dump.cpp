@@ -36,7 +36,7 @@ void Say(const std::string& message) { std::fprintf(stderr, "qzbios-dump: %s\n",
 
 // How a path given on the command line reads in a message; "-" is the standard stream `stream`.
 std::string Shown(const std::string& path, const char* stream) {
-    return path == "-" ? stream : "'" + TerminalText(path) + "'";
+    return path == "-" ? stream : "'" + TerminalText(path, kBackslashSeparatesPaths) + "'";
 }
 
 std::string Plural(std::size_t count, const char* one, const char* many) {
@@ -63,11 +63,13 @@ std::string Described(const Reading& reading) {
     if (reading.source == Source::Wmi) {
         return "WMI";
     }
+    if (reading.source == Source::None && reading.location == "WMI") {
+        return "none: the settings query failed: " +
+               qz::shared::wmi::WbemStatusText(reading.status);
+    }
     if (reading.source == Source::None) {
-        return !reading.refusal.empty()
-                   ? "none: " + reading.refusal
-                   : "none (no capture named, and " + TerminalText(reading.location) +
-                         " holds no firmware-attributes device)";
+        return "none (no capture named, and " + TerminalText(reading.location) +
+               " holds no firmware-attributes device)";
     }
     std::string text = "firmware-attributes " + TerminalText(reading.location) + ":";
     for (const std::string& device : reading.devices) {
@@ -120,7 +122,8 @@ int Write(const std::string& path, const std::string& text) {
     }
     std::string error;
     if (!WriteWholeFile(path, text, error)) {
-        Say("cannot write " + Shown(path, "") + ": " + TerminalText(error));
+        Say("cannot write " + Shown(path, "") + ": " +
+            TerminalText(error, kBackslashSeparatesPaths));
         return kExitFailed;
     }
     return 0;
