@@ -6,7 +6,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import difflib, grp, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys
+import difflib, grp, json, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys
 import tempfile, threading, time
 
 CASES = {}  # name: (check, runs under Wine too)
@@ -123,6 +123,8 @@ FLAGS = [
     ("RecordEmptyFile", ["record", ""], 2, "record needs an output file"),
     ("RecordWithFormat", ["record", "a", "--format", "json"], 2, "--format is for the records"),
     ("RecordWithOutput", ["record", "a", "--output", "b"], 2, "--output is for the formats"),
+    ("AllSettingsInATable", ["--all-settings"], 2, "--all-settings is for --format json, jsonl"),
+    ("AllSettingsRecorded", ["record", "a", "--all-settings"], 2, "record writes every setting"),
 ]
 for name, args, status, pattern in FLAGS:
     case(name, both=True)(lambda t, a=args, s=status, p=pattern:
@@ -290,6 +292,24 @@ def _(t):
                for name in sorted(os.listdir(t.path("captures"))) if name.endswith(".json")]
     for variable, path in inputs:
         promtool(t.run("--format", "prometheus", env={variable: path})[1], path)
+
+
+@case("AllSettings")
+def _(t):
+    """Every setting of a tree and of a capture, raw, by device; a long value cut at 256 bytes."""
+    tree = {"QZ_FIRMWARE_ATTRIBUTES_DIR": t.path("firmware-attributes-odd")}
+    out = expect(t.run("--all-settings", "--format=prometheus", env=tree), 3)
+    promtool(out, "--all-settings")
+    series = 'qzbios_firmware_setting_info{device="dev",setting='
+    for line in [series + '"RepeatedOption",value="*On,Off,On"} 1',
+                 series + '"Huge",value="' + "x" * 256 + '"} 1']:
+        line in out.splitlines() or fail(f"no line {line}", "", out)
+    series + '"Turbo-boost"' in out and fail("a series of a value not read", "", out)
+    out = expect(t.run("--all-settings", "--format=json", "--capture",
+                       t.path("captures/powershell.json")), 0)
+    settings = json.loads(out)["firmware_settings"]
+    len(settings) == 5 or fail("not the capture's 5 names", "", out)
+    {"device": "", "setting": "Not Strings", "value": None} in settings or fail("a null", "", out)
 
 
 @case("PowerShellCaptures")

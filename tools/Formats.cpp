@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "CaptureFile.h"
 #include "DisplayText.h"
+#include "bios/QZBiosUtils.h"
 #include "bios/RecordFields.h"
 
 namespace qz::tools {
@@ -24,6 +28,30 @@ std::string LabelValue(const std::string& text) {
         escaped += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : std::string(1, c);
     }
     return escaped;
+}
+
+// Each setting of `reading` as the firmware publishes it, by device and name, the last row of a
+// name on a device winning as in the library; its value as read (none when it could not be),
+// cut to kMaxFirmwareValueBytes.
+std::map<std::pair<std::string, std::string>, std::optional<std::string>> EverySetting(
+    const shared::wmi::Reading& reading) {
+    std::map<std::pair<std::string, std::string>, std::optional<std::string>> settings;
+    for (std::size_t i = 0; i < reading.rows.size(); ++i) {
+        const shared::wmi::CaptureRow& row = reading.rows[i];
+        if (row.name) {
+            std::optional<std::string> value = row.value;
+            if (value && value->size() > kMaxFirmwareValueBytes) {
+                value->resize(kMaxFirmwareValueBytes);
+            }
+            shared::qzbios::QZBiosUtils::StoreSetting(
+                settings,
+                std::make_pair(
+                    i < reading.rowDevices.size() ? reading.rowDevices[i] : std::string(),
+                    *row.name),
+                std::move(value));
+        }
+    }
+    return settings;
 }
 
 void Family(std::string& text, const char* name, const char* help) {
@@ -60,7 +88,7 @@ std::string Table(const QZBiosData& record) {
     return text;
 }
 
-std::string Json(const QZBiosData& record, bool oneLine) {
+std::string Json(const QZBiosData& record, bool oneLine, const shared::wmi::Reading* every) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const RecordField& field : kRecordFields) {
         if (field.text != nullptr) {
@@ -69,13 +97,22 @@ std::string Json(const QZBiosData& record, bool oneLine) {
             object[field.name] = record.*field.number;
         }
     }
+    if (every != nullptr) {
+        nlohmann::ordered_json& settings = object["firmware_settings"] =
+            nlohmann::ordered_json::array();
+        for (const auto& [key, value] : EverySetting(*every)) {
+            settings.push_back({{"device", key.first},
+                                {"setting", key.second},
+                                {"value", value ? nlohmann::ordered_json(*value) : nullptr}});
+        }
+    }
     return shared::wmi::TerminalSafeJson(object.dump(
                oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
            '\n';
 }
 
 std::string PrometheusText(const QZBiosData& record, const shared::qzbios::Publication& publication,
-                           shared::wmi::Source source) {
+                           shared::wmi::Source source, const shared::wmi::Reading* every) {
     // A setting the firmware does not publish, or whose value was not read, has no series: an
     // empty value or a 0 would read as a setting.
     const auto shown = [&publication](const RecordField& field) {
@@ -111,6 +148,18 @@ std::string PrometheusText(const QZBiosData& record, const shared::qzbios::Publi
     Family(text, "qzbios_unreadable_values",
            "Of the 31 BIOS settings qzbios reads, those published whose value could not be read.");
     text += "qzbios_unreadable_values " + std::to_string(publication.unreadCount) + '\n';
+    if (every != nullptr) {
+        Family(
+            text, "qzbios_firmware_setting_info",
+            "A BIOS setting as the firmware publishes it, its current value in the value label.");
+        for (const auto& [key, value] : EverySetting(*every)) {
+            if (value) {
+                text += "qzbios_firmware_setting_info{device=\"" + LabelValue(key.first) +
+                        "\",setting=\"" + LabelValue(key.second) + "\",value=\"" +
+                        LabelValue(*value) + "\"} 1\n";
+            }
+        }
+    }
     return text;
 }
 

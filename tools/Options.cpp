@@ -12,7 +12,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: qzbios-dump [--format table|json|jsonl|prometheus] [--output FILE]\n"
-    "                   "
+    "                   [--all-settings] "
 #if !defined(_WIN32)
     "[--capture FILE] "
 #endif
@@ -33,6 +33,8 @@ const char kUsage[] =
     "                       input); the same as QZ_WMI_CAPTURE=FILE\n"
 #endif
     "  --source             say on standard error where the settings come from\n"
+    "  --all-settings       add every setting the firmware publishes, its current value\n"
+    "                       raw (json, jsonl and prometheus; read as record reads it)\n"
     "  record FILE, --record FILE\n"
     "                       write every setting, unfiltered, to FILE as a capture ('-' is\n"
     "                       standard output), as --output writes\n"
@@ -154,8 +156,8 @@ std::optional<int> ParseOptions(const std::vector<std::string>& args, Options& o
             return UsageError(TerminalText(flag) + " is given twice");
         }
         seen.push_back(name);
-        if (arg == "--source") {
-            options.showSource = true;
+        if (arg == "--source" || arg == "--all-settings") {
+            (arg == "--source" ? options.showSource : options.allSettings) = true;
             continue;
         }
         if (std::find(valued.begin(), valued.end(), name) == valued.end()) {
@@ -177,6 +179,10 @@ std::optional<int> ParseOptions(const std::vector<std::string>& args, Options& o
     }
     if (options.record && options.formatGiven) {
         return UsageError("record writes a capture: --format is for the records");
+    }
+    if (options.allSettings && (options.record || options.format == Format::Table)) {
+        return UsageError(std::string("--all-settings is for --format json, jsonl or prometheus") +
+                          (options.record ? ": record writes every setting already" : ""));
     }
     return std::nullopt;
 }

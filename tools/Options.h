@@ -16,6 +16,7 @@ struct Options {
     std::optional<std::string> record;   // record FILE, --record FILE
     std::string output = "-";            // --output; "-" is standard output
     bool showSource = false;             // --source
+    bool allSettings = false;            // --all-settings
     std::optional<int> logLevel;         // --log-level, 0 to 6
 };
 

@@ -140,10 +140,11 @@ int Print(const Options& options, const Reading& reading,
     try {
         qz::shared::qzbios::QZBiosImpl bios;
         const auto& record = qz::shared::qzbios::MakeRecord(reading, bios);
+        const Reading* every = options.allSettings ? &reading : nullptr;
         text = options.format == Format::Table ? Table(record)
                : options.format == Format::Prometheus
-                   ? PrometheusText(record, publication, reading.source)
-                   : Json(record, options.format == Format::Jsonl);
+                   ? PrometheusText(record, publication, reading.source, every)
+                   : Json(record, options.format == Format::Jsonl, every);
     } catch (const std::out_of_range&) {
         // The one failure of the library's rules: a three-byte current Video Memory Size option.
         Say("reading the BIOS settings failed: the library cannot read the Video Memory Size "
@@ -183,8 +184,8 @@ int Run(const Options& options) {
         request.capture = options.capture;
     }
     request.anyFile = true;
-    request.scope =
-        options.record ? qz::shared::wmi::Scope::Every : qz::shared::wmi::Scope::Attributes;
+    request.scope = options.record || options.allSettings ? qz::shared::wmi::Scope::Every
+                                                          : qz::shared::wmi::Scope::Attributes;
     for (const std::string& output : {options.output, options.record.value_or("-")}) {
         if (request.capture && output != "-" && SameFile(output, *request.capture)) {
             return UsageError("the output " + Shown(output, "") + " is the capture being read");

@@ -40,9 +40,10 @@ enum class Refusal {
 
 struct Reading {
     Source source = Source::None;
-    std::string location;              // the capture file, or the firmware-attributes folder
-    std::vector<std::string> devices;  // the tree's devices, in byte order
-    std::vector<CaptureRow> rows;      // in the order read, as the settings query returns them
+    std::string location;                 // the capture file, or the firmware-attributes folder
+    std::vector<std::string> devices;     // the tree's devices, in byte order
+    std::vector<CaptureRow> rows;         // in the order read, as the settings query returns them
+    std::vector<std::string> rowDevices;  // of a tree, the device of each row
     // Rows whose value could not be read, by index, and why: the reason as strerror words it, or
     // what the capture held.
     std::map<std::size_t, std::string> unread;

@@ -306,7 +306,7 @@ void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& readi
         std::vector<std::string> attributes;
         // Authentication entries become rows behind every attribute, unless the firmware publishes
         // settings of those names itself.
-        std::vector<CaptureRow> passwords;
+        std::vector<std::pair<CaptureRow, std::string>> passwords;  // and their devices
         std::set<std::string> names;  // every setting name of the tree
         // Every limit met refuses the tree through the budget: the walk goes on while none is.
         const auto within = [&budget] { return budget.Refusal().empty(); };
@@ -332,6 +332,7 @@ void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& readi
                     }
                     CaptureRow row{std::move(name), std::move(value)};
                     reading.rows.push_back(std::move(Delivered(row)));
+                    reading.rowDevices.push_back(*device);
                 }
             }
             const std::pair<const char*, const char*> kPasswords[] = {
@@ -341,21 +342,23 @@ void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& readi
                     within() ? budget.Open(root + "/" + *device + "/authentication/" + entry, false)
                              : -1);
                 if (dir.fd >= 0) {
-                    passwords.push_back({setting, budget.Read(dir.fd, "is_enabled")});
+                    passwords.push_back({{setting, budget.Read(dir.fd, "is_enabled")}, *device});
                 }
             }
         }
         reading.firmwareReads = budget.FirmwareReads();
         if (!within()) {
             reading.rows.clear();
+            reading.rowDevices.clear();
             reading.unread.clear();
             reading.refused = Refusal::Source;
             reading.refusal = budget.Refusal();
             return;
         }
-        for (CaptureRow& password : passwords) {
+        for (auto& [password, device] : passwords) {
             if (names.insert(*password.name).second) {
                 reading.rows.push_back(std::move(Delivered(password)));
+                reading.rowDevices.push_back(std::move(device));
             }
         }
         if (scope == Scope::Attributes) {
@@ -366,6 +369,7 @@ void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& readi
         reading.source = reading.devices.empty() ? Source::None : Source::FirmwareAttributes;
     } catch (const std::exception&) {
         reading.rows.clear();
+        reading.rowDevices.clear();
         reading.unread.clear();
         reading.refused = Refusal::Memory;
     }

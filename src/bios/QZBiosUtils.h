@@ -59,8 +59,8 @@ public:
 
     // Stores one row as QueryBiosSettings does: `value` under `name`, found or inserted (an
     // existing key stays as it is), so that a later row of a name replaces an earlier one's value.
-    template <typename Map, typename Value>
-    static void StoreSetting(Map& settings, std::string name, Value value) {
+    template <typename Map, typename Name, typename Value>
+    static void StoreSetting(Map& settings, Name name, Value value) {
         settings.try_emplace(std::move(name)).first->second = std::move(value);
     }
 };
