@@ -31,6 +31,16 @@ endforeach()
 install(TARGETS qzbios-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qzbios DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/fleet/qzbios.rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/qzbios)
+# The bindings of other languages. On Windows the Python module stands beside the C library, which it
+# loads by its full path.
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/csharp/Qzbios.cs
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/qzbios/csharp)
+if(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/qzbios.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+    install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/qzbios.py
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/qzbios/python)
+endif()
 
 set(_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/qzbios)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qzbiosConfig.cmake.in

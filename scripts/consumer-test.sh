@@ -40,7 +40,17 @@ linux)
   grep -q '^source=3 published=31 query=success$' <<<"$out" && grep -q '^VMS=64$' <<<"$out"
   libs=$(PKG_CONFIG_PATH="$PWD/$root/usr/lib/$arch/pkgconfig" pkg-config --libs qzbios-c | xargs)
   [ "$libs" = "-lqz-shared-qzbios-c" ] || { echo "consumer: qzbios-c.pc gives '$libs'" >&2; exit 1; }
-  echo "consumer: the -dev and runtime packages were found, linked and ran, a C host without plog too"
+  # The hosts of other languages, as docs/c-interface.md shows them, with the C library of its
+  # runtime package alone and the bindings the -dev package installs.
+  alone=build/consumer/runtime-only
+  dpkg-deb -x build/deb/libqz-shared-qzbios-c1_*.deb "$alone"
+  for language in python csharp; do
+    QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$alone/usr/lib/$arch" \
+      bash tests/hosts/run-host.sh tests/data/hosts/sample.expected.txt "$language" \
+      "$PWD/$root/usr/share/qzbios"
+  done
+  echo "consumer: the -dev and runtime packages were found, linked and ran, a C host without plog too,"
+  echo "          and the Python and C# hosts with the C library's runtime package alone"
   ;;
 windows)
   # A prefix given (the MSI's installed files) is used as it is; else the build is installed.

@@ -15,10 +15,10 @@ table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
 code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' windows/qzbios.wxs)
 table Upgrade | grep -qP "^\{$code\}\t\t[0-9.]+\t\t513\t\tWIX_UPGRADE_DETECTED$" || fail "no major upgrade"
 files=$(table File | cut -f3 | LC_ALL=C sort | tr '\n' ' ')
-want="LICENSE.txt QZBios.h libqz-shared-qzbios-c.dll.a libqz-shared-qzbios.dll.a "
+want="LICENSE.txt QZBios.h Qzbios.cs libqz-shared-qzbios-c.dll.a libqz-shared-qzbios.dll.a "
 want+="libqz-shared-wmi-client.dll.a qz-shared-qzbios-c.dll qz-shared-qzbios-c.lib "
 want+="qz-shared-qzbios.dll qz-shared-wmi-client.dll qzbios-c.pc qzbios-dump.exe qzbios-textfile.xml "
-want+="qzbios.pc qzbios.rules.yml qzbiosCTargets-release.cmake qzbiosCTargets.cmake "
+want+="qzbios.pc qzbios.py qzbios.rules.yml qzbiosCTargets-release.cmake qzbiosCTargets.cmake "
 want+="qzbiosConfig.cmake qzbiosConfigVersion.cmake qzbiosTargets-release.cmake qzbiosTargets.cmake "
 want+="qzbios_c.h qzbios_c.hpp qzbios_c_plog.hpp version.h "
 [ "$files" = "$want" ] || fail "the File table holds $files"
@@ -42,7 +42,7 @@ products() { $wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uni
   tr -d '\r' | grep -cP '^\s+DisplayName\s+REG_SZ\s+qzbios$' || true; }
 
 $wine msiexec /i "Z:${msi//\//\\}" /qn QZBIOS_TEXTFILE_TASK=1 || fail "install failed ($?)"
-[ "$(cd "$installed" && find . -type f | wc -l)" = 24 ] || fail "installed: $(cd "$installed" && find . -type f)"
+[ "$(cd "$installed" && find . -type f | wc -l)" = 26 ] || fail "installed: $(cd "$installed" && find . -type f)"
 [ -f "$task" ] || fail "the task was not registered"
 version=$($wine "$installed/bin/qzbios-dump.exe" --version | tr -d '\r')
 [[ "$version" =~ ^qzbios-dump\ [0-9.]+$ ]] || fail "the installed qzbios-dump says '$version'"
@@ -63,7 +63,7 @@ done
 grep -q '^qzbios_source_info{source="none"} 1' "$inputs/qzbios.prom" ||
   fail "the task's action wrote no metrics"
 bash scripts/consumer-test.sh windows "$installed" >/dev/null || fail "a host did not build and run against the installed files"
-echo "msi_test: installed 24 files and the task; $version ran; a host built against them ran"
+echo "msi_test: installed 26 files and the task; $version ran; a host built against them ran"
 
 $wine msiexec /i "Z:${later//\//\\}" /qn || fail "the upgrade failed ($?)"
 [ "$(products)" = 1 ] || fail "$(products) products are installed after the upgrade"

@@ -1,7 +1,20 @@
 #!/usr/bin/env bash
-# Runs a host of the C interface and compares the fields it prints with the expected ones.
-#   run-host.sh EXPECTED COMMAND...
+# Runs the snippet of LANGUAGE (python or csharp) from docs/c-interface.md, as written, with the
+# bindings in BINDINGS, and compares what it prints with EXPECTED. The C library is what the
+# loader finds (LD_LIBRARY_PATH, say).
+#   run-host.sh EXPECTED LANGUAGE BINDINGS
 set -euo pipefail
-expected=$1
-shift
-diff -u "$expected" <("$@")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+awk -v lang="$2" '$0 == "```" lang { on = 1; next } on && /^```/ { exit } on' \
+  "$here/../../docs/c-interface.md" >"$work/snippet"
+[ -s "$work/snippet" ] || { echo "run-host: no $2 snippet in docs/c-interface.md" >&2; exit 1; }
+case $2 in
+python) diff -u "$1" <(PYTHONPATH="$3/python" python3 "$work/snippet") ;;
+csharp)
+  cp "$work/snippet" "$work/Host.cs"
+  mcs -nologo -out:"$work/host.exe" "$work/Host.cs" "$3/csharp/Qzbios.cs"
+  diff -u "$1" <(mono "$work/host.exe")
+  ;;
+esac
