@@ -6,7 +6,7 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import difflib, grp, json, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys
+import atexit, difflib, grp, json, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys
 import tempfile, threading, time
 
 CASES = {}  # name: (check, runs under Wine too)
@@ -43,19 +43,17 @@ def as_nobody():
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+# A new folder every user can reach, removed at exit: the build tree may lie where user nobody
+# cannot (under /root, say).
 def private_folder():
-    """A new folder every user can reach, removed at exit: the build tree may lie where user nobody
-    cannot (under /root, say)."""
     folder = tempfile.mkdtemp(prefix="qzbios-")
     os.chmod(folder, 0o755)
-    import atexit
     atexit.register(shutil.rmtree, folder, ignore_errors=True)
     return folder
 
 
+# Runs the tool for one case, over a machine without sources unless told otherwise.
 class Tool:
-    """Runs the tool for one case, over a machine without sources unless told otherwise."""
-
     def __init__(self, tool, data, work, emulator):
         self.data, self.work, self.emulator = data, work, list(emulator)
         self.command = self.emulator + [tool]
@@ -92,8 +90,8 @@ class Tool:
         return done.returncode, text[0], text[1]
 
 
+# The exit status; stderr and stdout match their patterns, or equal a file's text.
 def expect(result, status, err=None, out=None):
-    """The exit status; stderr and stdout match their patterns, or equal a file's text."""
     code, stdout, stderr = result
     if code != status:
         fail(f"exit status {code}, expected {status}; stderr:", "", stderr)
@@ -294,9 +292,9 @@ def _(t):
         promtool(t.run("--format", "prometheus", env={variable: path})[1], path)
 
 
+# Every setting of a tree and of a capture, raw, by device; a long value cut at 256 bytes.
 @case("AllSettings")
 def _(t):
-    """Every setting of a tree and of a capture, raw, by device; a long value cut at 256 bytes."""
     tree = {"QZ_FIRMWARE_ATTRIBUTES_DIR": t.path("firmware-attributes-odd")}
     out = expect(t.run("--all-settings", "--format=prometheus", env=tree), 3)
     promtool(out, "--all-settings")
@@ -323,10 +321,10 @@ def _(t):
                err="recorded 8 settings to standard output")
 
 
+# A tree a user built against a privileged reader, in `base`: a FIFO and links to a FIFO (each
+# with a writer waiting, which an open would let through), to a root-only file and to a folder
+# of its own. Returns the tree, and the writers.
 def hostile_tree(base):
-    """A tree a user built against a privileged reader, in `base`: a FIFO and links to a FIFO (each
-    with a writer waiting, which an open would let through), to a root-only file and to a folder
-    of its own. Returns the tree, and the writers."""
     attributes = os.path.join(base, "tree/dev/attributes")
     secret, outside, folder = (os.path.join(base, n) for n in ["secret", "outside", "folder"])
     for name, setting in [("Fifo", "Fast Boot"), ("LinkToFifo", "VT"),
@@ -394,9 +392,9 @@ for tree_name in TREES:
     case("RecordAndReplay." + tree_name)(lambda t, n=tree_name: record_and_replay(t, n))
 
 
+# 512 links to one device whose attributes folder holds 4095 files: refused at once.
 @case("WorstTree")
 def _(t):
-    """512 links to one device whose attributes folder holds 4095 files: refused at once."""
     tree = os.path.join(t.work, "tree")
     shutil.rmtree(tree, ignore_errors=True)
     os.makedirs(os.path.join(tree, "device/attributes"))
@@ -409,9 +407,9 @@ def _(t):
                "folders, the most a firmware-attributes tree may have")
 
 
+# A setuid-root copy run by nobody refuses, and writes nothing into a root-only folder.
 @case("Privileged")
 def _(t):
-    """A setuid-root copy run by nobody refuses, and writes nothing into a root-only folder."""
     base = private_folder()
     os.mkdir(os.path.join(base, "root-only"), 0o700)
     t.command = [shutil.copy(t.command[-1], os.path.join(base, "setuid"))]
@@ -458,8 +456,8 @@ WRITER = {
 }
 
 
+# Places `kind` at {work}/qzbios.prom; returns what the folder holds then.
 def stand(kind, work, cleanups):
-    """Places `kind` at {work}/qzbios.prom; returns what the folder holds then."""
     path, target = os.path.join(work, "qzbios.prom"), os.path.join(work, "target")
     if kind in ["file", "link", "proc-root", "loop"]:
         write(path if kind == "file" else target, "old\n" * (128 if kind == "loop" else 1))
@@ -505,8 +503,8 @@ def stand(kind, work, cleanups):
     return snapshot(work)
 
 
+# Each name in `work` with its kind, mode, owner, group and text, links not followed.
 def snapshot(work):
-    """Each name in `work` with its kind, mode, owner, group and text, links not followed."""
     state = {}
     for name in sorted(os.listdir(work)):
         st = os.lstat(os.path.join(work, name))
@@ -558,10 +556,10 @@ for writer_name, row in WRITER.items():
         lambda t, n=writer_name: writer(t, n))
 
 
+# Root writes into a folder while its owner swaps the name between their file and a link to a
+# root-only file, as fast as renameat2 can: the root-only file keeps its text, mode and owner.
 @case("Writer.ExchangeLoop")
 def _(t):
-    """Root writes into a folder while its owner swaps the name between their file and a link to a
-    root-only file, as fast as renameat2 can: the root-only file keeps its text, mode and owner."""
     nobody = as_nobody()
     base = private_folder()
     secret, shared = os.path.join(base, "secret"), os.path.join(base, "shared")
