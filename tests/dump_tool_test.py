@@ -6,8 +6,8 @@
 #
 #   dump_tool_test.py --list [windows]                   the cases of the platform, a name a line
 #   dump_tool_test.py TOOL DATA WORK CASE [EMULATOR...]  runs one case
-import atexit, difflib, grp, json, os, pwd, re, resource, shutil, signal, socket, stat, subprocess, sys
-import tempfile, threading, time
+import atexit, difflib, grp, json, os, pwd, re, resource, shutil, signal, socket, stat, subprocess
+import sys, tempfile, threading, time
 
 CASES = {}  # name: (check, runs under Wine too)
 
