@@ -12,9 +12,11 @@ version=${1:-$(bash scripts/version.sh)}
 cmake --preset mingw-release >/dev/null
 cmake --build --preset mingw-release >/dev/null
 out=$(mkdir -p "${2:-build/msi}" && cd "${2:-build/msi}" && pwd)
-stage=$out/stage
-debug=$out/debug
-rm -rf "$stage" "$debug"
+# What the MSI is made from stays apart, so that OUT holds the MSI and its debug files only.
+work=$out.work
+stage=$work/stage
+debug=$work/debug
+rm -rf "$work"
 mkdir -p "$debug"
 cmake --install build/mingw-release --prefix "$stage" >/dev/null
 # DWARF data is most of a binary's size: shipped apart, for whoever debugs a crash.
@@ -28,10 +30,10 @@ rm -f "$out/qzbios-$version-x64-debug.zip"
 (cd "$debug" && python3 -m zipfile -c "$out/qzbios-$version-x64-debug.zip" ./*.debug)
 (cd "$stage" && find . -type f | sed 's|^\./||' | sort) |
   wixl-heat --prefix "" --directory-ref INSTALLDIR --component-group StagedFiles --var var.SourceDir --win64 \
-    >"$out/files.wxs"
+    >"$work/files.wxs"
 # wixl takes sources relative to the folder it runs in.
 wixl -a x64 -D Win64=yes -D Version="$version" -D SourceDir="$(realpath --relative-to=. "$stage")" -D LicenseFile=LICENSE \
-  -o "$out/qzbios-$version-x64.msi" windows/qzbios.wxs "$out/files.wxs"
+  -o "$out/qzbios-$version-x64.msi" windows/qzbios.wxs "$work/files.wxs"
 # What wixl cannot say: a property given on the command line reaches the per-machine install only
 # when it is secure; a rebuild of the same version replaces the installed one (the upgrade takes
 # versions up to this one inclusive), rather than standing beside it; and the older version is

@@ -25,6 +25,11 @@ def fail(what, expected="", actual=""):
     sys.exit(f"FAIL: {what}\n" + "".join(list(diff)[:60]))
 
 
+def check(condition, what, actual=""):
+    if not condition:
+        fail(what, "", actual)
+
+
 def read(path):
     with open(path, encoding="utf-8", errors="surrogateescape", newline="") as f:
         return f.read()
@@ -216,7 +221,8 @@ def _(t):
     expect(t.run("--source", "--capture", one, env={"QZ_WMI_CAPTURE": "/nonexistent"}), 0,
            err="source: capture .*/one-object.json\n")
     fifo = os.path.join(t.work, "fifo.json")
-    os.path.exists(fifo) or os.mkfifo(fifo)
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
     threading.Thread(target=lambda: write(fifo, read(one)), daemon=True).start()
     expect(t.run(env={"QZ_WMI_CAPTURE": fifo}), 0, out=r"FastBoot\s+On ")
 
@@ -240,19 +246,19 @@ def _(t):
                      "and 2 other settings")
     for line in ["qzbios_settings_published 0", "qzbios_firmware_settings 2",
                  "qzbios_unreadable_values 0"]:
-        line in out.splitlines() or fail(f"no line {line}", "", out)
-    re.search(r"qzbios_setting_(info|value)\{", out) and fail("a setting's series", "", out)
+        check(line in out.splitlines(), f"no line {line}", out)
+    check(not re.search(r"qzbios_setting_(info|value)\{", out), "a setting's series", out)
     write(os.path.join(t.work, "nulls.json"), '[{"Name":"Fast Boot","Value":null},{"Name":'
           '"Video Memory Size","Value":64},{"Name":"VT","Value":null},{"Value":"*On"},{"Name":'
           '"Turbo-boost"},{"Name":"Fast Charge","Value":"*On"},{"Name":"Fast Boot","Value":"*On"}]')
     out = expect(t.run("--format=prometheus", "--capture", "nulls.json"), 3,
                  err=r"qzbios-dump: 2 published settings' values could not be read \(null in "
                      r"the capture, or not a string\): Turbo-boost, Video Memory Size\n$")
-    re.search('setting="(VMS|TurboMode)"', out) and fail("a series of a value not read", "", out)
+    check(not re.search('setting="(VMS|TurboMode)"', out), "a series of a value not read", out)
     for line in ['qzbios_setting_info{setting="FASTCHARGE",value="On"} 1',
                  'qzbios_setting_info{setting="FastBoot",value="On"} 1',
                  "qzbios_settings_published 4", "qzbios_unreadable_values 2"]:
-        line in out.splitlines() or fail(f"no line {line}", "", out)
+        check(line in out.splitlines(), f"no line {line}", out)
 
 
 @case("TerminalSafeFormats")
@@ -275,7 +281,8 @@ def _(t):
 def promtool(text, what, check=True):
     if not check:
         return
-    shutil.which("promtool") or sys.exit(77)
+    if not shutil.which("promtool"):
+        sys.exit(77)
     done = subprocess.run(["promtool", "check", "metrics"], input=text.encode(),
                           capture_output=True)
     if done.returncode != 0 or done.stdout or done.stderr:
@@ -301,13 +308,13 @@ def _(t):
     series = 'qzbios_firmware_setting_info{device="dev",setting='
     for line in [series + '"RepeatedOption",value="*On,Off,On"} 1',
                  series + '"Huge",value="' + "x" * 256 + '"} 1']:
-        line in out.splitlines() or fail(f"no line {line}", "", out)
-    series + '"Turbo-boost"' in out and fail("a series of a value not read", "", out)
+        check(line in out.splitlines(), f"no line {line}", out)
+    check(series + '"Turbo-boost"' not in out, "a series of a value not read", out)
     out = expect(t.run("--all-settings", "--format=json", "--capture",
                        t.path("captures/powershell.json")), 0)
     settings = json.loads(out)["firmware_settings"]
-    len(settings) == 5 or fail("not the capture's 5 names", "", out)
-    {"device": "", "setting": "Not Strings", "value": None} in settings or fail("a null", "", out)
+    check(len(settings) == 5, "not the capture's 5 names", out)
+    check({"device": "", "setting": "Not Strings", "value": None} in settings, "a null", out)
 
 
 @case("PowerShellCaptures")
@@ -330,7 +337,8 @@ def hostile_tree(base):
     for name, setting in [("Fifo", "Fast Boot"), ("LinkToFifo", "VT"),
                           ("LinkToSecret", "Turbo-boost"), (folder, "")]:
         os.makedirs(os.path.join(attributes, name))
-        setting and write(os.path.join(attributes, name, "display_name"), setting + "\n")
+        if setting:
+            write(os.path.join(attributes, name, "display_name"), setting + "\n")
     for path in [secret, os.path.join(folder, "current_value")]:
         write(path, "SECRET\n", 0o600)
     fifos = [os.path.join(attributes, "Fifo/current_value"), outside]
@@ -375,15 +383,16 @@ def record_and_replay(t, name):
     counts = [[line for line in run[1].splitlines() if re.match(
         "qzbios_(settings_published|firmware_settings|unreadable_values) ", line)] + [run[0]]
         for run in (live, replayed)]
-    counts[0] == counts[1] and len(counts[0]) == 4 or fail("the replay's counts and status",
-                                                           repr(counts[0]), repr(counts[1]))
+    if counts[0] != counts[1] or len(counts[0]) != 4:
+        fail("the replay's counts and status", repr(counts[0]), repr(counts[1]))
     if name in ["hidden", "hostile"]:
-        "SECRET" in read(capture) + live[1] and fail("a secret was read", "", live[1])
-        any(not w.is_alive() for w in writers) and fail("the tool opened a FIFO")
-        name == "hidden" and expect(live, 3, err=HIDDEN)
+        check("SECRET" not in read(capture) + live[1], "a secret was read", live[1])
+        check(all(w.is_alive() for w in writers), "the tool opened a FIFO")
+        if name == "hidden":
+            expect(live, 3, err=HIDDEN)
         return
-    read(t.path(name + ".json")) == read(capture) or fail(
-        "the recorded capture", read(t.path(name + ".json")), read(capture))
+    if read(t.path(name + ".json")) != read(capture):
+        fail("the recorded capture", read(t.path(name + ".json")), read(capture))
     expect(t.run("--format", "json", env=env), status,
            out=(t.path(name + ".expected.json"),))
 
@@ -416,7 +425,7 @@ def _(t):
     os.chmod(t.command[0], 0o4755)
     expect(t.run("record", os.path.join(base, "root-only/capture"), prefix=as_nobody()), 2,
            err="^qzbios-dump: refusing to run setuid, setgid or with file capabilities")
-    os.listdir(os.path.join(base, "root-only")) and fail("the setuid copy wrote a file")
+    check(not os.listdir(os.path.join(base, "root-only")), "the setuid copy wrote a file")
 
 
 # The output writer, a row a case: what stands at {work}/qzbios.prom before the run (holding "old"
@@ -498,7 +507,8 @@ def stand(kind, work, cleanups):
             if client.connect_ex(path) != 0:
                 break
     if kind == "chardev":
-        os.geteuid() == 0 or sys.exit(77)
+        if os.geteuid() != 0:
+            sys.exit(77)
         os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
     return snapshot(work)
 
@@ -536,7 +546,8 @@ def writer(t, name):
     after = snapshot(t.work)
     if status != 0 or t.emulator:
         if not t.emulator:
-            repr(before) == repr(after) or fail("what stood at the name", repr(before), repr(after))
+            if repr(before) != repr(after):
+                fail("what stood at the name", repr(before), repr(after))
         return
     written = after.pop(os.path.basename(output))
     mode = more.get("mode", 0o644)
@@ -545,10 +556,11 @@ def writer(t, name):
     if written[:4] != (stat.S_IFREG, mode, os.geteuid(), group):
         fail(f"the output is {written[:4]}, not a file of mode {oct(mode)}, owned by this user, "
              f"group {group}")
-    re.search(r'qzbios_source_info\{source="(wmi|capture)"\} 1\n', written[4]) or fail(
-        "the output's text", "", written[4])
+    check(re.search(r'qzbios_source_info\{source="(wmi|capture)"\} 1\n', written[4]),
+          "the output's text", written[4])
     before.pop("qzbios.prom", None)
-    repr(before) == repr(after) or fail("the folder beside the output", repr(before), repr(after))
+    if repr(before) != repr(after):
+        fail("the folder beside the output", repr(before), repr(after))
 
 
 for writer_name, row in WRITER.items():

@@ -151,8 +151,8 @@ int Print(const Options& options, const Reading& reading,
             "value '" +
             TerminalText(publication.videoMemory) + "': its current option is three bytes long");
         return kExitFailed;
-    } catch (const std::exception& e) {
-        Say(std::string("reading the BIOS settings failed: ") + TerminalText(e.what()));
+    } catch (const std::bad_alloc&) {
+        Say("reading the BIOS settings failed: out of memory");
         return kExitFailed;
     }
     return Write(options.output, text);
@@ -215,8 +215,12 @@ int Run(const Options& options) {
                                           : Print(options, reading, publication);
         const bool incomplete = Notes(reading, publication);
         return status == 0 && incomplete ? kExitIncomplete : status;
-    } catch (const std::exception& e) {
-        Say(e.what());
+    } catch (const std::bad_alloc&) {
+        Say("out of memory");
+        return kExitFailed;
+    } catch (const std::exception&) {
+        // Nothing else is thrown; were it, the run still ends with a status rather than a crash.
+        Say("the run failed unexpectedly");
         return kExitFailed;
     }
 }

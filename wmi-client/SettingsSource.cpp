@@ -335,14 +335,17 @@ void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& readi
                     reading.rowDevices.push_back(*device);
                 }
             }
-            const std::pair<const char*, const char*> kPasswords[] = {
-                {"Admin", "Setup Password"}, {"System", "Power-On Password"}};
+            // The administrator's password is the setup password, the system's the power-on one.
+            const std::pair<const char*, std::string_view> kPasswords[] = {
+                {"Admin", qzbios::SettingOfLookupKey("BIOSAPS")},
+                {"System", qzbios::SettingOfLookupKey("POSTPS")}};
             for (const auto& [entry, setting] : kPasswords) {
                 const FileDescriptor dir(
                     within() ? budget.Open(root + "/" + *device + "/authentication/" + entry, false)
                              : -1);
                 if (dir.fd >= 0) {
-                    passwords.push_back({{setting, budget.Read(dir.fd, "is_enabled")}, *device});
+                    passwords.push_back(
+                        {{std::string(setting), budget.Read(dir.fd, "is_enabled")}, *device});
                 }
             }
         }
