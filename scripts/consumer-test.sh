@@ -71,7 +71,16 @@ windows)
   out=$(WINEPATH="Z:${stage//\//\\}\\bin" /usr/lib/wine/wine64 "$exe")
   echo "$out"
   grep -q '^NetPXEBoot=NA$' <<<"$out" && grep -q '^VMS=0$' <<<"$out"
-  echo "consumer: the installed DLL was found, linked and ran under Wine"
+  # A C host of the C interface alone, without plog, beside the C library's DLL alone: it says
+  # that Wine has no provider.
+  cmake -S examples/host-c -B build/consumer-windows/host-c -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -Dqzbios_DIR="$stage/lib/cmake/qzbios"
+  cmake --build build/consumer-windows/host-c
+  cp "$stage/bin/qz-shared-qzbios-c.dll" build/consumer-windows/host-c/
+  out=$(cd build/consumer-windows/host-c && /usr/lib/wine/wine64 qzbios-host-c.exe | tr -d '\r')
+  echo "$out"
+  grep -q '^source=0 published=0 query=WBEM_E_INVALID_NAMESPACE' <<<"$out"
+  echo "consumer: the installed DLLs were found, linked and ran under Wine, a C host without plog too"
   ;;
 *)
   echo "usage: consumer-test.sh [linux|windows]" >&2
