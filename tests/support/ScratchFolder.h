@@ -17,7 +17,8 @@ namespace qz::test {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::string pattern = ::testing::TempDir() + "qzbios-XXXXXX";
+        std::string pattern = ::testing::TempDir();
+        pattern += "qzbios-XXXXXX";  // mkdtemp's template: a new name of its own each time
         if (mkdtemp(pattern.data()) == nullptr) {
             ADD_FAILURE() << "cannot make a scratch folder from " << pattern;
         } else {
