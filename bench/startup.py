@@ -7,8 +7,9 @@
 #   startup.py TOOL [PAIRS]    prints a Markdown table (needs strace and g++)
 import os, shutil, statistics, subprocess, sys, tempfile, time
 
-SETTINGS = ["Fast Boot", "Turbo-boost", "Virtualization Technology (VTx)", "Hyperthreading",
-            "Integrated Video", "UEFI Boot Order", "Video Memory Size", "ME Firmware Version"]
+# The 31 settings qzbios reads, as the field reference names them.
+FIELDS_MD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../docs/fields.md")
+SETTINGS = [line.split(" | ")[2].strip('"') for line in open(FIELDS_MD) if line.startswith("| `")]
 
 
 def tree(root, names):
