@@ -1,5 +1,5 @@
 // The WMI client of systems without WMI: memory running out at every allocation of its readings and
-// its writer, the names the stand-in client answers to, the limits, and what a reading reads.
+// its writer, the names the client answers to, the limits, and what a reading reads.
 // Capture files and trees are tested through qzbios-dump (CMakeLists.txt).
 #include <fcntl.h>
 #include <sys/stat.h>
