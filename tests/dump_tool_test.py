@@ -495,17 +495,22 @@ def stand(kind, work, cleanups):
         os.mkdir(path)
     if kind == "fifo":
         os.mkfifo(path)
-    if kind == "socket":  # listening, its backlog full
-        server = socket.socket(socket.AF_UNIX)
-        server.bind(path)
-        server.listen(0)
+    if kind == "socket":  # listening, its backlog full; named relative to the folder, since a
+        server = socket.socket(socket.AF_UNIX)  # socket's whole path may hold 107 bytes at most
         cleanups.append(server.close)
-        for _ in range(8):
-            client = socket.socket(socket.AF_UNIX)
-            client.setblocking(False)
-            cleanups.append(client.close)
-            if client.connect_ex(path) != 0:
-                break
+        previous = os.getcwd()
+        os.chdir(work)
+        try:
+            server.bind("qzbios.prom")
+            server.listen(0)
+            for _ in range(8):
+                client = socket.socket(socket.AF_UNIX)
+                client.setblocking(False)
+                cleanups.append(client.close)
+                if client.connect_ex("qzbios.prom") != 0:
+                    break
+        finally:
+            os.chdir(previous)
     if kind == "chardev":
         if os.geteuid() != 0:
             sys.exit(77)
