@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "CaptureFile.h"
+#include "bios/AttributeTable.h"
 
 namespace qz::shared::wmi {
 
@@ -66,6 +68,35 @@ inline CaptureRow& Delivered(CaptureRow& row) {
     }
     return row;
 }
+
+// Takes the rows a capture or the WMI provider delivers into a reading, in the order delivered:
+// those in `scope` as the query returns them, a value missing from one noted with `why`; the
+// names beyond the scope only counted, by name, and the rows without a name counted too.
+class RowCollector {
+public:
+    RowCollector(Reading& reading, Scope scope, const char* why)
+        : m_reading(reading), m_scope(scope), m_why(why) {}
+    RowCollector(const RowCollector&) = delete;
+    RowCollector& operator=(const RowCollector&) = delete;
+
+    void Add(CaptureRow row) {
+        m_reading.unnamedRows += row.name ? 0U : 1U;
+        if (m_scope == Scope::Every || (row.name && qzbios::IsAttributeSetting(*row.name))) {
+            if (!row.value) {
+                m_reading.unread[m_reading.rows.size()] = m_why;
+            }
+            m_reading.rows.push_back(std::move(Delivered(row)));
+        } else if (row.name && m_others.insert(*row.name).second) {
+            ++m_reading.otherSettings;
+        }
+    }
+
+private:
+    Reading& m_reading;
+    Scope m_scope;
+    const char* m_why;
+    std::set<std::string> m_others;
+};
 
 // The request the environment makes: QZ_WMI_CAPTURE and QZ_FIRMWARE_ATTRIBUTES_DIR, read only
 // where the caller may steer this process (not in a setuid, setgid or file-capability process). A

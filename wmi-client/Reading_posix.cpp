@@ -5,12 +5,10 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <set>
 
 #include "Reading.h"
 #include "SettingsSource.h"
 #include "WbemStatus.h"
-#include "bios/AttributeTable.h"
 
 namespace qz::shared::wmi {
 
@@ -62,19 +60,10 @@ void ReadCaptureRows(const SourceRequest& request, Reading& reading) {
                           ": " + error;
         return;
     }
-    std::set<std::string> others;
+    RowCollector collector(reading, request.scope, "null in the capture, or not a string");
     for (CaptureRow& row : rows) {
-        reading.unnamedRows += row.name ? 0U : 1U;
-        if (request.scope == Scope::Every || (row.name && qzbios::IsAttributeSetting(*row.name))) {
-            if (!row.value) {
-                reading.unread[reading.rows.size()] = "null in the capture, or not a string";
-            }
-            reading.rows.push_back(std::move(Delivered(row)));
-        } else if (row.name) {
-            others.insert(*row.name);
-        }
+        collector.Add(std::move(row));
     }
-    reading.otherSettings = others.size();
     reading.source = Source::Capture;
 }
 
