@@ -4,7 +4,9 @@
 # against its baselines and that no binary searches the current folder, then lints, runs valgrind
 # and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), ThreadSanitizer's suite, a short
 # run of the benchmarks, the packages (built with their tests) and a host built against them, the
-# fleet path (systemd units, node_exporter), the source package, reproducibility and autopkgtest,
+# fleet path on a Debian 12 machine under qemu (emulated firmware that the kernel's drivers read, an
+# upgrade from the previous release, systemd, node_exporter, Prometheus), the source package,
+# reproducibility and autopkgtest,
 # then cross-builds the Windows DLL, runs the suite under Wine, builds and runs the host against the
 # installed DLL and a host of the MSVC ABI against the C interface, and builds the MSI and installs,
 # upgrades and removes it under Wine.
@@ -103,9 +105,9 @@ tidy bench bench/*.cpp
 echo "== the Debian packages (dpkg-buildpackage, lintian), and a host project built against them"
 bash scripts/consumer-test.sh linux
 
-echo "== the fleet path: the package's systemd units, and node_exporter scraping qzbios-dump's file"
-bash tests/textfile_test.sh build/ci/tools/qzbios-dump build/deb/qzbios-dump_*.deb \
-  tests/data/firmware-attributes
+echo "== the fleet path on a Debian 12 machine under qemu: two kernel drivers, the upgrade,"
+echo "   systemd, node_exporter and Prometheus"
+bash tests/vm/vm_test.sh build/ci/tools/qzbios-dump build/deb examples/captures/sample.json
 
 echo "== a release as a distribution takes it: source package, reproducible .debs, autopkgtest"
 bash scripts/package-check.sh
