@@ -31,8 +31,8 @@ fi
 base=$vm/debian-12.tar
 if [ ! -e $base ]; then
   mmdebstrap --format=tar --variant=minbase --include=systemd-sysv,udev,kmod,curl \
-    --include=linux-image-amd64,prometheus,prometheus-node-exporter bookworm $base.part 2>$vm/mmdebstrap.log ||
-    fail "mmdebstrap failed; see $vm/mmdebstrap.log"
+    --include=linux-image-amd64,prometheus,prometheus-node-exporter bookworm $base.part \
+    2>$vm/mmdebstrap.log || fail "mmdebstrap failed; see $vm/mmdebstrap.log"
   mv $base.part $base
 fi
 
