@@ -32,6 +32,8 @@ check "the previous release writes root:prometheus 0640" owned
 dpkg -i new/*.deb
 check "the upgrade leaves the file root:prometheus 0640" owned
 check "the upgrade leaves the timer enabled" systemctl is-enabled --quiet qzbios-textfile.timer
+check "the upgrade's units are loaded" \
+  test "$(systemctl show -P NeedDaemonReload qzbios-textfile.{service,timer} | grep -c '^no$')" = 2
 
 for driver in think_lmi dell_wmi_sysman; do
   modprobe $driver
