@@ -25,7 +25,8 @@ done
 packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3
   dpkg-dev debhelper lintian strace prometheus prometheus-node-exporter curl systemd abigail-tools
-  autopkgtest diffoscope mono-mcs mono-runtime mmdebstrap qemu-system-x86 acpica-tools e2fsprogs)
+  autopkgtest diffoscope mono-mcs mono-runtime mmdebstrap gpg qemu-system-x86 acpica-tools
+  e2fsprogs)
 if [ "$want_windows" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 lld llvm msitools wixl)
 fi
