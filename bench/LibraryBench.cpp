@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "PublishedSettings.h"
+#include "bench/PublishedSettings.h"
 #include "bios/QZBiosUtils.h"
 #include "qzbios/QZBios.h"
 

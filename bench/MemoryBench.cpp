@@ -5,7 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "PublishedSettings.h"
+#include "bench/PublishedSettings.h"
 #include "qzbios/QZBios.h"
 #include "support/AllocationFailure.h"
 

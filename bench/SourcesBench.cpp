@@ -15,15 +15,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include "CaptureFile.h"
-#include "SettingsSource.h"
-#include "bios/AttributeTable.h"
+#include "bios/Settings.h"
 #include "qzbios/QZBios.h"
+#include "sources/Capture.h"
+#include "sources/FirmwareAttributes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using qz::shared::wmi::CaptureRow;
+using qz::shared::sources::SettingRow;
 
 // A tree like the ones firmware publishes, under one device: the 31 settings the library reads as
 // enumerations, and 300 others (220 enumerations, 40 integers, 30 strings and 10 ordered lists),
@@ -100,15 +100,15 @@ Fixture MakeFixture() {
     }
     WriteFile(device / "attributes" / "pending_reboot", "0\n");
 
-    qz::shared::wmi::Reading reading;
+    qz::shared::sources::Reading reading;
     std::string error;
     fixture.capture = fixture.root / "capture.json";
     std::string text;
-    qz::shared::wmi::ReadFirmwareAttributes(fixture.root.string(), qz::shared::wmi::Scope::Every,
-                                            reading);
+    qz::shared::sources::ReadFirmwareAttributes(fixture.root.string(),
+                                                qz::shared::sources::Scope::Every, reading);
     // The 31 include the two password settings, so the authentication entries add no rows.
     if (reading.rows.size() != kAttributes ||
-        !qz::shared::wmi::CaptureText(reading.rows, text, error)) {
+        !qz::shared::sources::CaptureText(reading.rows, text, error)) {
         std::fprintf(stderr, "qzbios_bench_sources: cannot set up the fixture in %s: %s\n",
                      pattern.c_str(), error.c_str());
         std::exit(1);
@@ -137,19 +137,19 @@ std::size_t ReadPlain(const std::string& path) {
     return total;
 }
 
-void BM_FirmwareAttributes(benchmark::State& state, qz::shared::wmi::Scope scope) {
+void BM_FirmwareAttributes(benchmark::State& state, qz::shared::sources::Scope scope) {
     const std::string root = TheFixture().root.string();
     std::size_t reads = 0;
     for (auto _ : state) {
-        qz::shared::wmi::Reading reading;
-        qz::shared::wmi::ReadFirmwareAttributes(root, scope, reading);
+        qz::shared::sources::Reading reading;
+        qz::shared::sources::ReadFirmwareAttributes(root, scope, reading);
         reads = reading.firmwareReads;
         benchmark::DoNotOptimize(reading);
     }
     state.counters["firmware_reads"] = static_cast<double>(reads);
 }
-BENCHMARK_CAPTURE(BM_FirmwareAttributes, library_query, qz::shared::wmi::Scope::Attributes);
-BENCHMARK_CAPTURE(BM_FirmwareAttributes, every_setting, qz::shared::wmi::Scope::Every);
+BENCHMARK_CAPTURE(BM_FirmwareAttributes, library_query, qz::shared::sources::Scope::Attributes);
+BENCHMARK_CAPTURE(BM_FirmwareAttributes, every_setting, qz::shared::sources::Scope::Every);
 
 void BM_FirmwareAttributesFloor(benchmark::State& state) {
     const std::vector<std::string>& files = TheFixture().read;
@@ -165,9 +165,9 @@ BENCHMARK(BM_FirmwareAttributesFloor);
 void BM_CaptureFile(benchmark::State& state) {
     const std::string capture = TheFixture().capture.string();
     for (auto _ : state) {
-        std::vector<CaptureRow> rows;
+        std::vector<SettingRow> rows;
         std::string error;
-        benchmark::DoNotOptimize(qz::shared::wmi::LoadCaptureFile(capture, rows, error));
+        benchmark::DoNotOptimize(qz::shared::sources::LoadCaptureFile(capture, rows, error));
     }
 }
 BENCHMARK(BM_CaptureFile);

@@ -6,20 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "CaptureFile.h"
-#include "Invariant.h"
+#include "fuzz/Invariant.h"
+#include "sources/Capture.h"
 
 namespace {
 
-using Rows = std::vector<qz::shared::wmi::CaptureRow>;
+using Rows = std::vector<qz::shared::sources::SettingRow>;
 
 Rows Rewrite(const Rows& rows, bool& written) {
     Rows back;
     std::string text;
     std::string error;
-    written = qz::shared::wmi::CaptureText(rows, text, error);
+    written = qz::shared::sources::CaptureText(rows, text, error);
     Check(written || error.find("a capture may have") != std::string::npos, "write: " + error);
-    Check(!written || qz::shared::wmi::ParseCapture(text, back, error), "read back: " + error);
+    Check(!written || qz::shared::sources::ParseCapture(text, back, error), "read back: " + error);
     return back;
 }
 
@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Rows sentinel{{std::string("untouched"), std::nullopt}};
     Rows rows = sentinel;
     std::string error;
-    if (!qz::shared::wmi::ParseCapture(std::string(reinterpret_cast<const char*>(data), size), rows,
-                                       error)) {
+    if (!qz::shared::sources::ParseCapture(std::string(reinterpret_cast<const char*>(data), size),
+                                           rows, error)) {
         Check(!error.empty() && rows == sentinel, "a refusal names a reason and changes nothing");
         return 0;
     }

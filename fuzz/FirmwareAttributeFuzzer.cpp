@@ -10,8 +10,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "Invariant.h"
-#include "SettingsSource.h"
+#include "fuzz/Invariant.h"
+#include "sources/FirmwareAttributes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const char* const kTypes[] = {"enumeration", "ordered-list", "integer", "string"};
@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return found == files.end() ? std::nullopt : std::optional(found->second);
     };
     std::string reason;
-    const std::string name = qz::shared::wmi::AttributeName("Setting", text);
-    const std::optional<std::string> read = qz::shared::wmi::AttributeValue(text, reason);
+    const std::string name = qz::shared::sources::AttributeName("Setting", text);
+    const std::optional<std::string> read = qz::shared::sources::AttributeValue(text, reason);
     const std::string displayName = text("display_name").value_or("");
     const std::optional<std::string> type = text("type");
     const std::optional<std::string> current = text("current_value");

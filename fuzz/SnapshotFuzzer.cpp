@@ -9,7 +9,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "Invariant.h"
+#include "fuzz/Invariant.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
 #include "support/RecordFields.h"

@@ -27,8 +27,9 @@ tidy() {
   fi
 }
 
-echo "== format"
+echo "== format, and the layers of the source tree"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+python3 scripts/check-layout.py
 
 # Every ELF file under build/$1 whose search path holds an empty entry, which the loader reads as
 # the current folder: fails the run.
@@ -73,7 +74,7 @@ echo "== clang-tidy"
 # Every source of ours that the Linux build compiles; the Windows-only files are checked by the
 # MinGW build's warnings.
 mapfile -t sources < <(grep -o '"file": "[^"]*"' build/ci/compile_commands.json | cut -d'"' -f4 |
-  grep -E "^$PWD/(src|wmi-client|tools|tests)/" | sort -u)
+  grep -E "^$PWD/(src|common|sources|wmi-client|reading|c-interface|tools|tests)/" | sort -u)
 tidy ci "${sources[@]}"
 
 echo "== valgrind memcheck of the client and unload tests"

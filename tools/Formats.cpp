@@ -1,4 +1,4 @@
-#include "Formats.h"
+#include "tools/Formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,18 +9,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CaptureFile.h"
-#include "DisplayText.h"
-#include "bios/QZBiosUtils.h"
-#include "bios/RecordFields.h"
+#include "bios/Settings.h"
+#include "common/TerminalText.h"
 
 namespace qz::tools {
 
 namespace {
 
-using shared::qzbios::kRecordFields;
+using shared::common::Escapes;
+using shared::common::TerminalText;
+using shared::qzbios::kRecordOrder;
+using shared::qzbios::kSettings;
 using shared::qzbios::QZBiosData;
-using shared::qzbios::RecordField;
+using shared::qzbios::Setting;
 
 std::string LabelValue(const std::string& text) {
     std::string escaped;
@@ -30,26 +31,18 @@ std::string LabelValue(const std::string& text) {
     return escaped;
 }
 
-// Each setting of `reading` as the firmware publishes it, by device and name, the last row of a
-// name on a device winning as in the library; its value as read (none when it could not be),
-// cut to kMaxFirmwareValueBytes.
-std::map<std::pair<std::string, std::string>, std::optional<std::string>> EverySetting(
-    const shared::wmi::Reading& reading) {
-    std::map<std::pair<std::string, std::string>, std::optional<std::string>> settings;
-    for (std::size_t i = 0; i < reading.rows.size(); ++i) {
-        const shared::wmi::CaptureRow& row = reading.rows[i];
-        if (row.name) {
-            std::optional<std::string> value = row.value;
-            if (value && value->size() > kMaxFirmwareValueBytes) {
-                value->resize(kMaxFirmwareValueBytes);
-            }
-            shared::qzbios::QZBiosUtils::StoreSetting(
-                settings,
-                std::make_pair(
-                    i < reading.rowDevices.size() ? reading.rowDevices[i] : std::string(),
-                    *row.name),
-                std::move(value));
+// Each setting of `reading` as the firmware publishes it, by device and name, held by the row
+// that holds it in the library; its value as read (none when it could not be), cut to
+// kMaxFirmwareValueBytes.
+std::map<shared::reading::SettingKey, std::optional<std::string>> EverySetting(
+    const shared::sources::Reading& reading) {
+    std::map<shared::reading::SettingKey, std::optional<std::string>> settings;
+    for (const auto& [key, row] : shared::reading::LastRows(reading, true)) {
+        std::optional<std::string> value = reading.rows[row].value;
+        if (value && value->size() > kMaxFirmwareValueBytes) {
+            value->resize(kMaxFirmwareValueBytes);
         }
+        settings.emplace(key, std::move(value));
     }
     return settings;
 }
@@ -60,8 +53,8 @@ void Family(std::string& text, const char* name, const char* help) {
 
 }  // namespace
 
-const char* SourceName(shared::wmi::Source source) {
-    using shared::wmi::Source;
+const char* SourceName(shared::sources::Source source) {
+    using shared::sources::Source;
     return source == Source::Capture              ? "capture"
            : source == Source::FirmwareAttributes ? "firmware-attributes"
            : source == Source::Wmi                ? "wmi"
@@ -71,30 +64,34 @@ const char* SourceName(shared::wmi::Source source) {
 std::string Table(const QZBiosData& record) {
     std::vector<std::string> values;
     std::size_t width = 5;  // "Value"
-    for (const RecordField& field : kRecordFields) {
-        values.push_back(field.text != nullptr ? TerminalText(record.*field.text)
-                                               : std::to_string(record.*field.number));
-        width = std::max(width, DisplayWidth(values.back()));
+    for (const std::size_t i : kRecordOrder) {
+        const Setting& setting = kSettings[i];
+        values.push_back(setting.field.text != nullptr
+                             ? TerminalText(record.*setting.field.text)
+                             : std::to_string(record.*setting.field.number));
+        width = std::max(width, shared::common::DisplayWidth(values.back()));
     }
     std::string text;
     const auto line = [&text, width](const char* name, const std::string& value, const char* type) {
         text += name + std::string(18 - std::strlen(name) + 1, ' ') + value +
-                std::string(width - DisplayWidth(value) + 1, ' ') + type + '\n';
+                std::string(width - shared::common::DisplayWidth(value) + 1, ' ') + type + '\n';
     };
     line("Field", "Value", "Type");
     for (std::size_t i = 0; i < values.size(); ++i) {
-        line(kRecordFields[i].name, values[i], kRecordFields[i].text != nullptr ? "text" : "int32");
+        const Setting& setting = kSettings[kRecordOrder[i]];
+        line(setting.resultKey, values[i], setting.field.text != nullptr ? "text" : "int32");
     }
     return text;
 }
 
-std::string Json(const QZBiosData& record, bool oneLine, const shared::wmi::Reading* every) {
+std::string Json(const QZBiosData& record, bool oneLine, const shared::sources::Reading* every) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const RecordField& field : kRecordFields) {
-        if (field.text != nullptr) {
-            object[field.name] = record.*field.text;
+    for (const std::size_t i : kRecordOrder) {
+        const Setting& setting = kSettings[i];
+        if (setting.field.text != nullptr) {
+            object[setting.resultKey] = record.*setting.field.text;
         } else {
-            object[field.name] = record.*field.number;
+            object[setting.resultKey] = record.*setting.field.number;
         }
     }
     if (every != nullptr) {
@@ -106,48 +103,50 @@ std::string Json(const QZBiosData& record, bool oneLine, const shared::wmi::Read
                                 {"value", value ? nlohmann::ordered_json(*value) : nullptr}});
         }
     }
-    return shared::wmi::TerminalSafeJson(object.dump(
-               oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
+    return TerminalText(object.dump(oneLine ? -1 : 2, ' ', false,
+                                    nlohmann::ordered_json::error_handler_t::replace),
+                        Escapes::Json) +
            '\n';
 }
 
-std::string PrometheusText(const QZBiosData& record, const shared::qzbios::Publication& publication,
-                           shared::wmi::Source source, const shared::wmi::Reading* every) {
+std::string PrometheusText(const QZBiosData& record, const shared::reading::Coverage& coverage,
+                           shared::sources::Source source, const shared::sources::Reading* every) {
     // A setting the firmware does not publish, or whose value was not read, has no series: an
     // empty value or a 0 would read as a setting.
-    const auto shown = [&publication](const RecordField& field) {
-        const std::size_t i = shared::qzbios::IndexOf(field);
-        return publication.published[i] && publication.read[i];
+    const auto shown = [&coverage](std::size_t i) {
+        return coverage.published[i] && coverage.read[i];
     };
     std::string text;
     Family(text, "qzbios_setting_info",
            "A text BIOS setting as the qzbios library reports it, its value in the value label.");
-    for (const RecordField& field : kRecordFields) {
-        if (field.text != nullptr && shown(field)) {
-            text += std::string("qzbios_setting_info{setting=\"") + field.name + "\",value=\"" +
-                    LabelValue(record.*field.text) + "\"} 1\n";
+    for (const std::size_t i : kRecordOrder) {
+        const Setting& setting = kSettings[i];
+        if (setting.field.text != nullptr && shown(i)) {
+            text += std::string("qzbios_setting_info{setting=\"") + setting.resultKey +
+                    "\",value=\"" + LabelValue(record.*setting.field.text) + "\"} 1\n";
         }
     }
     Family(text, "qzbios_setting_value",
            "A numeric BIOS setting as the qzbios library reports it.");
-    for (const RecordField& field : kRecordFields) {
-        if (field.number != nullptr && shown(field)) {
-            text += std::string("qzbios_setting_value{setting=\"") + field.name + "\"} " +
-                    std::to_string(record.*field.number) + '\n';
+    for (const std::size_t i : kRecordOrder) {
+        const Setting& setting = kSettings[i];
+        if (setting.field.number != nullptr && shown(i)) {
+            text += std::string("qzbios_setting_value{setting=\"") + setting.resultKey + "\"} " +
+                    std::to_string(record.*setting.field.number) + '\n';
         }
     }
     Family(text, "qzbios_settings_published",
            "How many of the 31 BIOS settings qzbios reads the firmware publishes.");
-    text += "qzbios_settings_published " + std::to_string(publication.publishedCount) + '\n';
+    text += "qzbios_settings_published " + std::to_string(coverage.publishedCount) + '\n';
     Family(text, "qzbios_firmware_settings",
            "How many BIOS settings the firmware publishes in all.");
     text += "qzbios_firmware_settings " +
-            std::to_string(publication.publishedCount + publication.otherSettings) + '\n';
+            std::to_string(coverage.publishedCount + coverage.otherSettings) + '\n';
     Family(text, "qzbios_source_info", "Where qzbios-dump read the BIOS settings from.");
     text += std::string("qzbios_source_info{source=\"") + SourceName(source) + "\"} 1\n";
     Family(text, "qzbios_unreadable_values",
            "Of the 31 BIOS settings qzbios reads, those published whose value could not be read.");
-    text += "qzbios_unreadable_values " + std::to_string(publication.unreadCount) + '\n';
+    text += "qzbios_unreadable_values " + std::to_string(coverage.unreadCount) + '\n';
     if (every != nullptr) {
         Family(
             text, "qzbios_firmware_setting_info",

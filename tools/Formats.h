@@ -3,25 +3,25 @@
 
 #include <string>
 
-#include "Reading.h"
 #include "qzbios/QZBios.h"
-#include "reading/FromReading.h"
+#include "reading/Record.h"
+#include "sources/Reading.h"
 
 namespace qz::tools {
 
 // One line a field (field, value, type), columns aligned by the width a terminal gives them, and
-// every value as TerminalText shows it.
+// every value as common::TerminalText shows it.
 std::string Table(const shared::qzbios::QZBiosData& record);
 
 // The most bytes of a setting's value that --all-settings shows; the rest is cut.
 constexpr std::size_t kMaxFirmwareValueBytes = 256;
 
 // One JSON object of the fields in declaration order, indented or on one line, terminal-safe as
-// TerminalSafeJson makes it; a byte that is not UTF-8 becomes U+FFFD. With `every`, a last member
-// "firmware_settings" lists every setting of that reading: its device ("" but for a tree), name and
-// current value as read (null when it could not be), cut to kMaxFirmwareValueBytes.
+// common::TerminalText makes JSON; a byte that is not UTF-8 becomes U+FFFD. With `every`, a last
+// member "firmware_settings" lists every setting of that reading: its device ("" but for a tree),
+// name and current value as read (null when it could not be), cut to kMaxFirmwareValueBytes.
 std::string Json(const shared::qzbios::QZBiosData& record, bool oneLine,
-                 const shared::wmi::Reading* every = nullptr);
+                 const shared::sources::Reading* every = nullptr);
 
 // The Prometheus text format 0.0.4, as node_exporter's and windows_exporter's textfile collectors
 // read it: the fields exactly as a host reads them (text fields as the value label of
@@ -33,10 +33,11 @@ std::string Json(const shared::qzbios::QZBiosData& record, bool oneLine,
 // whose value was read (the last row of a name on a device), the value cut to
 // kMaxFirmwareValueBytes.
 std::string PrometheusText(const shared::qzbios::QZBiosData& record,
-                           const shared::qzbios::Publication& publication,
-                           shared::wmi::Source source, const shared::wmi::Reading* every = nullptr);
+                           const shared::reading::Coverage& coverage,
+                           shared::sources::Source source,
+                           const shared::sources::Reading* every = nullptr);
 
 // "capture", "firmware-attributes", "wmi" or "none".
-const char* SourceName(shared::wmi::Source source);
+const char* SourceName(shared::sources::Source source);
 
 }  // namespace qz::tools

@@ -1,12 +1,14 @@
-#include "Options.h"
+#include "tools/Options.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "DisplayText.h"
+#include "common/TerminalText.h"
 #include "qzbios/version.h"
 
 namespace qz::tools {
+
+using shared::common::TerminalText;
 
 namespace {
 

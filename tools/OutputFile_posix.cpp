@@ -7,15 +7,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
-#include "FileDescriptor.h"
-#include "OutputFile.h"
+#include "common/FileDescriptor.h"
+#include "tools/OutputFile.h"
 
 namespace qz::tools {
 
-namespace {
+using shared::common::FileDescriptor;
 
-using shared::wmi::FileDescriptor;
+namespace {
 
 // The temporary file while it exists, as its folder's descriptor and its name there, for the signal
 // handler to remove.
@@ -136,41 +138,64 @@ bool SameFile(const std::string& a, const std::string& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& text, std::string& error) {
+namespace {
+
+// What the output's folder and name are, and what stands at the name: false, with `error` set,
+// when the name is no file's, the folder cannot be opened, or something other than a regular file
+// stands there.
+bool LookAtTarget(const std::string& path, int& folder, std::string& folderPath, std::string& name,
+                  std::optional<struct stat>& existing, std::string& error) {
     const std::size_t slash = path.rfind('/');
-    const std::string folderPath = slash == std::string::npos ? "."
-                                   : slash == 0               ? "/"
-                                                              : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") {
         error = "it names a folder, not a file";
         return false;
     }
-    const FileDescriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0) {
+    folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
         error = "cannot open the folder '" + folderPath + "': " + std::strerror(errno);
         return false;
     }
     // Everything from here on is relative to the folder, and the name itself is never followed.
-    struct stat existing {};
-    const bool exists = fstatat(folder.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) {
+    struct stat info {};
+    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        existing = info;
+    } else if (errno != ENOENT) {
         error = std::strerror(errno);
         return false;
     }
-    if (exists && !S_ISREG(existing.st_mode)) {
-        error = std::string(Kind(existing.st_mode)) +
+    if (existing && !S_ISREG(existing->st_mode)) {
+        error = std::string(Kind(existing->st_mode)) +
                 " stands at that name: qzbios-dump replaces only a regular file, and follows no "
                 "link (remove it, or name the file itself)";
         return false;
     }
-    mode_t mode = 0;
-    if (exists) {
-        mode = existing.st_mode & 0777;  // without the setuid, setgid and sticky bits
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
+    return true;
+}
+
+// The mode of the file that replaces `existing`: its own without the setuid, setgid and sticky
+// bits, or 0666 less the umask for a new file.
+mode_t ModeFor(const std::optional<struct stat>& existing) {
+    if (existing) {
+        return existing->st_mode & 0777;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::string& text, std::string& error) {
+    int folderFd = -1;
+    std::string folderPath;
+    std::string name;
+    std::optional<struct stat> existing;
+    const bool looked = LookAtTarget(path, folderFd, folderPath, name, existing, error);
+    const FileDescriptor folder(folderFd);
+    if (!looked) {
+        return false;
     }
     TemporaryFile temporary(folder.fd);
     const FileDescriptor file(temporary.Create());
@@ -181,13 +206,13 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
     }
     // The group is kept where this user may set it (a sandbox may forbid even that); the file is
     // never given to another owner.
-    if (exists) {
-        (void)fchown(file.fd, static_cast<uid_t>(-1), existing.st_gid);
+    if (existing) {
+        (void)fchown(file.fd, static_cast<uid_t>(-1), existing->st_gid);
     }
     const char* failed = nullptr;
     if (!WriteAll(file.fd, text)) {
         failed = "writing";
-    } else if (fchmod(file.fd, mode) != 0) {
+    } else if (fchmod(file.fd, ModeFor(existing)) != 0) {
         failed = "setting the mode of";
     } else if (fsync(file.fd) != 0) {
         failed = "flushing";

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "OutputFile.h"
+#include "tools/OutputFile.h"
 
 namespace qz::tools {
 

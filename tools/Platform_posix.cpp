@@ -1,6 +1,6 @@
 #include <sys/auxv.h>
 
-#include "Platform.h"
+#include "tools/Platform.h"
 
 namespace qz::tools {
 

@@ -2,7 +2,7 @@
 // windows.h is included first: shellapi.h needs its types.
 #include <shellapi.h>
 
-#include "Platform.h"
+#include "tools/Platform.h"
 
 namespace qz::tools {
 

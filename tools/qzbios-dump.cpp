@@ -9,23 +9,28 @@
 
 #include <plog/Record.h>
 
-#include "DisplayText.h"
-#include "Formats.h"
-#include "Options.h"
-#include "OutputFile.h"
-#include "Platform.h"
-#include "Reading.h"
-#include "WbemStatus.h"
 #include "bios/QZBiosImpl.h"
+#include "common/TerminalText.h"
+#include "common/WbemStatus.h"
 #include "qzbios/QZBios.h"
-#include "reading/FromReading.h"
+#include "reading/ReadSettings.h"
+#include "reading/Record.h"
+#include "sources/Capture.h"
+#include "sources/Reading.h"
+#include "tools/Formats.h"
+#include "tools/Options.h"
+#include "tools/OutputFile.h"
+#include "tools/Platform.h"
 
 namespace {
 
 using namespace qz::tools;
-using qz::shared::wmi::Reading;
-using qz::shared::wmi::Refusal;
-using qz::shared::wmi::Source;
+using qz::shared::common::Escapes;
+using qz::shared::common::TerminalText;
+using qz::shared::reading::Coverage;
+using qz::shared::sources::Reading;
+using qz::shared::sources::Refusal;
+using qz::shared::sources::Source;
 
 // Exit statuses, as --help lists them.
 constexpr int kExitFailed = 1;
@@ -36,7 +41,11 @@ void Say(const std::string& message) { std::fprintf(stderr, "qzbios-dump: %s\n",
 
 // How a path given on the command line reads in a message; "-" is the standard stream `stream`.
 std::string Shown(const std::string& path, const char* stream) {
-    return path == "-" ? stream : "'" + TerminalText(path, kBackslashSeparatesPaths) + "'";
+    return path == "-" ? stream
+                       : "'" +
+                             TerminalText(path, kBackslashSeparatesPaths ? Escapes::Path
+                                                                         : Escapes::Display) +
+                             "'";
 }
 
 std::string Plural(std::size_t count, const char* one, const char* many) {
@@ -65,7 +74,7 @@ std::string Described(const Reading& reading) {
     }
     if (reading.source == Source::None && reading.location == "WMI") {
         return "none: the settings query failed: " +
-               qz::shared::wmi::WbemStatusText(reading.status);
+               qz::shared::common::WbemStatusText(reading.status);
     }
     if (reading.source == Source::None) {
         return "none (no capture named, and " + TerminalText(reading.location) +
@@ -79,16 +88,16 @@ std::string Described(const Reading& reading) {
 }
 
 // What to say of the reading once the output is written; whether it was incomplete.
-bool Notes(const Reading& reading, const qz::shared::qzbios::Publication& publication) {
+bool Notes(const Reading& reading, const Coverage& coverage) {
     // What this firmware publishes, said once: a setting it does not publish is a fact about the
     // machine, not a failure.
-    if (reading.source != Source::None && publication.publishedCount < publication.read.size()) {
-        Say("the firmware publishes " + std::to_string(publication.publishedCount) +
+    if (reading.source != Source::None && coverage.publishedCount < coverage.read.size()) {
+        Say("the firmware publishes " + std::to_string(coverage.publishedCount) +
             " of the 31 settings qzbios reads, and " +
-            Plural(publication.otherSettings, "other setting", "other settings") +
+            Plural(coverage.otherSettings, "other setting", "other settings") +
             " ('qzbios-dump record FILE' shows every setting)");
     }
-    for (const auto& [reason, names] : publication.unread) {
+    for (const auto& [reason, names] : coverage.unread) {
         std::string list;
         for (const std::string& name : names) {
             list += (list.empty() ? "" : ", ") + TerminalText(name);
@@ -107,7 +116,7 @@ bool Notes(const Reading& reading, const qz::shared::qzbios::Publication& public
             ": no row has a \"Name\" that is a string (" + std::to_string(reading.unnamedRows) +
             " read; the members are \"Name\" and \"Value\", letter case included)");
     }
-    return unusable || publication.unreadCount > 0;
+    return unusable || coverage.unreadCount > 0;
 }
 
 // Writes `text` to standard output ("-") or in place of the file `path`; the exit status.
@@ -123,15 +132,14 @@ int Write(const std::string& path, const std::string& text) {
     std::string error;
     if (!WriteWholeFile(path, text, error)) {
         Say("cannot write " + Shown(path, "") + ": " +
-            TerminalText(error, kBackslashSeparatesPaths));
+            TerminalText(error, kBackslashSeparatesPaths ? Escapes::Path : Escapes::Display));
         return kExitFailed;
     }
     return 0;
 }
 
 // The record the library makes of the rows, in the format asked for; the exit status.
-int Print(const Options& options, const Reading& reading,
-          const qz::shared::qzbios::Publication& publication) {
+int Print(const Options& options, const Reading& reading, const Coverage& coverage) {
     static StderrAppender appender;
     if (options.logLevel) {
         qzSharedInitializeLogger(*options.logLevel, &appender);
@@ -139,17 +147,17 @@ int Print(const Options& options, const Reading& reading,
     std::string text;
     try {
         qz::shared::qzbios::QZBiosImpl bios;
-        const auto& record = qz::shared::qzbios::MakeRecord(reading, bios);
+        const auto& record = qz::shared::reading::MakeRecord(reading, bios);
         const Reading* every = options.allSettings ? &reading : nullptr;
         text = options.format == Format::Table ? Table(record)
                : options.format == Format::Prometheus
-                   ? PrometheusText(record, publication, reading.source, every)
+                   ? PrometheusText(record, coverage, reading.source, every)
                    : Json(record, options.format == Format::Jsonl, every);
     } catch (const std::out_of_range&) {
         // The one failure of the library's rules: a three-byte current Video Memory Size option.
         Say("reading the BIOS settings failed: the library cannot read the Video Memory Size "
             "value '" +
-            TerminalText(publication.videoMemory) + "': its current option is three bytes long");
+            TerminalText(coverage.trimmedValue) + "': its current option is three bytes long");
         return kExitFailed;
     } catch (const std::bad_alloc&) {
         Say("reading the BIOS settings failed: out of memory");
@@ -166,7 +174,7 @@ int Record(const std::string& path, const Reading& reading) {
     }
     std::string text;
     std::string error;
-    if (!qz::shared::wmi::CaptureText(reading.rows, text, error)) {
+    if (!qz::shared::sources::CaptureText(reading.rows, text, error)) {
         Say("cannot record the settings: " + error);
         return kExitFailed;
     }
@@ -179,29 +187,28 @@ int Record(const std::string& path, const Reading& reading) {
 }
 
 int Run(const Options& options) {
-    qz::shared::wmi::SourceRequest request = qz::shared::wmi::RequestFromEnvironment();
+    qz::shared::sources::SourceRequest request = qz::shared::sources::RequestFromEnvironment();
     if (options.capture) {
         request.capture = options.capture;
     }
     request.anyFile = true;
-    request.scope = options.record || options.allSettings ? qz::shared::wmi::Scope::Every
-                                                          : qz::shared::wmi::Scope::Attributes;
+    request.scope = options.record || options.allSettings ? qz::shared::sources::Scope::Every
+                                                          : qz::shared::sources::Scope::Attributes;
     for (const std::string& output : {options.output, options.record.value_or("-")}) {
         if (request.capture && output != "-" && SameFile(output, *request.capture)) {
             return UsageError("the output " + Shown(output, "") + " is the capture being read");
         }
     }
-    const Reading reading = qz::shared::wmi::ReadSettings(request);
-    if (reading.refused == Refusal::Named) {
-        Say(TerminalText(reading.refusal));
+    const Reading reading = qz::shared::reading::ReadSettings(request);
+    if (reading.refusal == Refusal::Named) {
+        Say(TerminalText(reading.why));
         return kExitUsage;
     }
-    if (reading.refused != Refusal::None) {
+    if (reading.refusal != Refusal::None) {
         Say("cannot read the settings: " +
-            (reading.refused == Refusal::Memory
+            (reading.refusal == Refusal::Memory
                  ? std::string("out of memory")
-                 : "firmware-attributes " + TerminalText(reading.location) + ": " +
-                       reading.refusal));
+                 : "firmware-attributes " + TerminalText(reading.location) + ": " + reading.why));
         return kExitFailed;
     }
     if (options.showSource) {
@@ -210,10 +217,10 @@ int Run(const Options& options) {
         Say("no settings source found: " + Described(reading));
     }
     try {
-        const auto publication = qz::shared::qzbios::Publish(reading);
-        const int status = options.record ? Record(*options.record, reading)
-                                          : Print(options, reading, publication);
-        const bool incomplete = Notes(reading, publication);
+        const auto coverage = qz::shared::reading::CoverageOf(reading);
+        const int status =
+            options.record ? Record(*options.record, reading) : Print(options, reading, coverage);
+        const bool incomplete = Notes(reading, coverage);
         return status == 0 && incomplete ? kExitIncomplete : status;
     } catch (const std::bad_alloc&) {
         Say("out of memory");

@@ -7,14 +7,17 @@
 #include <optional>
 #include <vector>
 
-#include "Reading.h"
-#include "WbemStatus.h"
+#include "common/WbemStatus.h"
+#include "sources/Reading.h"
 #include "wmi/SettingsQuery.h"
 #include "wmi/WMIClient.h"
 
 namespace qz::shared::wmi {
 
 namespace {
+
+using namespace common;  // the WBEM statuses
+using sources::SettingRow;
 
 // WMI compares namespaces, class names and property names without regard to case.
 bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
@@ -32,9 +35,9 @@ bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) {
 
 struct WMIClient::State {
     bool biosNamespace = false;
-    std::vector<CaptureRow> rows;
+    std::vector<SettingRow> rows;
     std::size_t next = 0;
-    const CaptureRow* current = nullptr;
+    const SettingRow* current = nullptr;
 };
 
 WMIClient::WMIClient(const std::wstring& wmiNamespace) : m_state(new (std::nothrow) State) {
@@ -61,7 +64,7 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     }
     // The query of the library: the rows of the settings it reads, nothing else read.
     try {
-        Reading reading = ReadSettings(RequestFromEnvironment());
+        sources::Reading reading = sources::ReadSources(sources::RequestFromEnvironment());
         state.rows = std::move(reading.rows);
         return reading.status;
     } catch (const std::bad_alloc&) {

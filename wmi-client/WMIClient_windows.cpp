@@ -8,12 +8,14 @@
 #include <new>
 #include <string>
 
-#include "WbemStatus.h"
+#include "common/WbemStatus.h"
 #include "wmi/WMIClient.h"
 
 namespace qz::shared::wmi {
 
 namespace {
+
+using namespace common;  // the WBEM statuses
 
 // Owns one reference to a COM interface.
 template <typename T>

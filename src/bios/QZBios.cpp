@@ -3,29 +3,25 @@
 #include <cstddef>
 
 #include "bios/QZBiosImpl.h"
-#include "bios/RecordFields.h"
+#include "bios/Settings.h"
 #include "bios/StringToInt.h"
 
 namespace qz::shared::qzbios {
 
 namespace {
 
-// Shown for a Network (PXE) Boot setting the firmware leaves empty; lives as long as the library.
-const char kNotAvailable[] = "NA";
-
-// Texts point into the snapshot; nothing is copied.
+// Texts point into the snapshot, or to the table's text for an empty value, which lives as long as
+// the library; nothing is copied.
 QZBiosData MakeRecord(const BiosAttributeMap& snapshot) {
     QZBiosData record{};
-    for (const RecordField& field : kRecordFields) {
-        const std::string& value = snapshot.at(field.name);
-        if (field.number != nullptr) {
-            record.*field.number = StringToInt(value);
+    for (const Setting& setting : kSettings) {
+        const std::string& value = snapshot.at(setting.resultKey);
+        if (setting.field.number != nullptr) {
+            record.*setting.field.number = StringToInt(value);
         } else {
-            record.*field.text = value.c_str();
+            record.*setting.field.text =
+                value.empty() && setting.whenEmpty != nullptr ? setting.whenEmpty : value.c_str();
         }
-    }
-    if (*record.NetPXEBoot == '\0') {
-        record.NetPXEBoot = kNotAvailable;
     }
     return record;
 }

@@ -7,7 +7,7 @@
 #include <plog/Logger.h>
 #include <plog/Record.h>
 
-#include "bios/AttributeTable.h"
+#include "bios/Settings.h"
 #include "wmi/SettingsQuery.h"
 #include "wmi/WMIClient.h"
 
@@ -50,13 +50,13 @@ void QZBiosUtils::CollectBiosAttributes(std::vector<BiosAttributeMap>& snapshots
 void QZBiosUtils::AppendSnapshot(BiosSettingMap& settings,
                                  std::vector<BiosAttributeMap>& snapshots) {
     BiosAttributeMap snapshot;
-    for (const AttributeRow& row : kAttributeTable) {
+    for (const Setting& setting : kSettings) {
         std::string value =
-            GetAttributeValue(row.lookupKey, row.trimSuffix, row.maxLength, settings);
-        if (row.replaceCommas) {
+            GetAttributeValue(setting.lookupKey, setting.trimSuffix, setting.maxLength, settings);
+        if (setting.replaceCommas) {
             value = ReplaceCommasWithPipes(std::move(value));
         }
-        snapshot[row.resultKey] = std::move(value);
+        snapshot[setting.resultKey] = std::move(value);
     }
     snapshots.push_back(std::move(snapshot));
 }
@@ -103,8 +103,8 @@ std::string QZBiosUtils::MapOfBiosAttribute(const std::string& lookupKey) {
     try {
         // Built afresh on every call: nothing of a lookup survives it.
         std::map<std::string, std::string> table;
-        for (const NameRow& row : kNameTable) {
-            table[row.lookupKey] = row.settingName;
+        for (const Setting& setting : kSettings) {
+            table[setting.lookupKey] = setting.name;
         }
         return table[lookupKey];
     } catch (const std::exception& e) {
@@ -129,10 +129,13 @@ void QZBiosUtils::QueryBiosSettings(BiosSettingMap& settings) {
             rowName.emplace(name);
         }
         client.GetValue(valueProperty, &value);
-        std::string rowValue = value != nullptr ? std::string(value) : std::string();
-        if (rowName) {
-            StoreSetting(settings, std::move(*rowName), std::move(rowValue));
-        }
+        StoreRow(settings, rowName ? rowName->c_str() : nullptr, value);
+    }
+}
+
+void QZBiosUtils::StoreRow(BiosSettingMap& settings, const char* name, const char* value) {
+    if (name != nullptr) {
+        StoreSetting(settings, std::string(name), std::string(value != nullptr ? value : ""));
     }
 }
 

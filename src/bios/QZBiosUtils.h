@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bios/AttributeTable.h"
+#include "bios/Settings.h"
 
 namespace qz::shared::qzbios {
 
@@ -17,8 +17,8 @@ using BiosSettingMap = std::map<std::string, std::string>;
 // One snapshot: the 31 attribute result keys (such as "RunPowMgmt") to their selected values.
 using BiosAttributeMap = std::unordered_map<std::string, std::string>;
 
-// The operations that take one snapshot. None keeps state; they are members only so that the
-// snapshot has one home.
+// The operations that take one snapshot: the query that reads every setting, the name map, and the
+// rules that reduce a setting's raw value to what the record shows. None keeps state.
 class QZBiosUtils {
 public:
     // A maxLength that never cuts.
@@ -57,8 +57,12 @@ public:
     // a Value that cannot be read is stored as the empty string.
     static void QueryBiosSettings(BiosSettingMap& settings);
 
-    // Stores one row as QueryBiosSettings does: `value` under `name`, found or inserted (an
-    // existing key stays as it is), so that a later row of a name replaces an earlier one's value.
+    // Stores one row as QueryBiosSettings does: a row whose Name cannot be read (null) is skipped,
+    // and a Value that cannot be read is the empty string.
+    static void StoreRow(BiosSettingMap& settings, const char* name, const char* value);
+
+    // The store rule of every row: `value` under `name`, found or inserted (an existing key stays
+    // as it is), so that a later row of a name replaces an earlier one's value.
     template <typename Map, typename Name, typename Value>
     static void StoreSetting(Map& settings, Name name, Value value) {
         settings.try_emplace(std::move(name)).first->second = std::move(value);

@@ -5,12 +5,12 @@
 
 #include <vector>
 
-#include "CaptureFile.h"
+#include "sources/Reading.h"
 
 namespace qz::test {
 
 // A row with its Name and Value, either of which may be unreadable (nullopt).
-using FakeRow = shared::wmi::CaptureRow;
+using FakeRow = shared::sources::SettingRow;
 
 // The rows every WMIClient of the process serves. Set them at the start of a test.
 std::vector<FakeRow>& FakeRows();

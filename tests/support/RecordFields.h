@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "bios/RecordFields.h"
+#include "bios/Settings.h"
 
 namespace qz::test {
 
@@ -16,13 +16,14 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // of its text.
 inline Fields RecordFields(const shared::qzbios::QZBiosData& record, bool addresses = false) {
     Fields fields;
-    for (const shared::qzbios::RecordField& field : shared::qzbios::kRecordFields) {
+    for (const std::size_t i : shared::qzbios::kRecordOrder) {
+        const shared::qzbios::RecordField& field = shared::qzbios::kSettings[i].field;
         const char* text = field.text != nullptr ? record.*field.text : nullptr;
-        fields.emplace_back(field.name, field.text == nullptr ? std::to_string(record.*field.number)
-                                        : addresses
-                                            ? std::to_string(reinterpret_cast<std::uintptr_t>(text))
-                                        : text == nullptr ? "<null>"
-                                                          : text);
+        fields.emplace_back(shared::qzbios::kSettings[i].resultKey,
+                            field.text == nullptr ? std::to_string(record.*field.number)
+                            : addresses ? std::to_string(reinterpret_cast<std::uintptr_t>(text))
+                            : text == nullptr ? "<null>"
+                                              : text);
     }
     return fields;
 }

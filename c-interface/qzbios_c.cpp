@@ -14,12 +14,13 @@
 #include <plog/Logger.h>
 #include <plog/Record.h>
 
-#include "Reading.h"
-#include "WbemStatus.h"
 #include "bios/QZBiosImpl.h"
+#include "bios/Settings.h"
+#include "common/WbemStatus.h"
 #include "logger/ModuleFileName.h"
 #include "qzbios/QZBios.h"
-#include "reading/FromReading.h"
+#include "reading/ReadSettings.h"
+#include "reading/Record.h"
 
 using qz::shared::qzbios::QZBiosData;
 
@@ -27,41 +28,11 @@ using qz::shared::qzbios::QZBiosData;
 static_assert(std::is_standard_layout_v<QZBiosData> && std::is_standard_layout_v<qzbios_data>);
 static_assert(sizeof(QZBiosData) == sizeof(qzbios_data) &&
               alignof(QZBiosData) == alignof(qzbios_data));
-#define QZBIOS_SAME_FIELD(name)                                                                \
-    static_assert(offsetof(QZBiosData, name) == offsetof(qzbios_data, name) &&                 \
-                      std::is_same_v<decltype(QZBiosData::name), decltype(qzbios_data::name)>, \
-                  #name " differs between QZBiosData and qzbios_data")
-QZBIOS_SAME_FIELD(RunPowMgmt);
-QZBIOS_SAME_FIELD(IdlPowSvngs);
-QZBIOS_SAME_FIELD(PS2MsWakeup);
-QZBIOS_SAME_FIELD(SlpStBlnkRts);
-QZBIOS_SAME_FIELD(SataPowMgmt);
-QZBIOS_SAME_FIELD(Multiprocessor);
-QZBIOS_SAME_FIELD(Hyperthreading);
-QZBIOS_SAME_FIELD(IntgVideo);
-QZBIOS_SAME_FIELD(TurboMode);
-QZBIOS_SAME_FIELD(VTX);
-QZBIOS_SAME_FIELD(MEMgmtMd);
-QZBIOS_SAME_FIELD(BIOAPS);
-QZBIOS_SAME_FIELD(POSTPS);
-QZBIOS_SAME_FIELD(RBIOSDGU);
-QZBIOS_SAME_FIELD(FastBoot);
-QZBIOS_SAME_FIELD(USBSBoot);
-QZBIOS_SAME_FIELD(NetPXEBoot);
-QZBIOS_SAME_FIELD(LBO);
-QZBIOS_SAME_FIELD(UEFIBO);
-QZBIOS_SAME_FIELD(BWBIOSSP);
-QZBIOS_SAME_FIELD(EQZFIPD);
-QZBIOS_SAME_FIELD(BWSEP);
-QZBIOS_SAME_FIELD(VTD);
-QZBIOS_SAME_FIELD(FASTCHARGE);
-QZBIOS_SAME_FIELD(DPTF);
-QZBIOS_SAME_FIELD(VMS);
-QZBIOS_SAME_FIELD(BHM);
-QZBIOS_SAME_FIELD(LANWLANswitching);
-QZBIOS_SAME_FIELD(LANWWANswitching);
-QZBIOS_SAME_FIELD(S5MaxPowSav);
-QZBIOS_SAME_FIELD(MeFwVer);
+#define QZBIOS_SAME_FIELD(lookup, field, ...)                                                    \
+    static_assert(offsetof(QZBiosData, field) == offsetof(qzbios_data, field) &&                 \
+                      std::is_same_v<decltype(QZBiosData::field), decltype(qzbios_data::field)>, \
+                  #field " differs between QZBiosData and qzbios_data");
+QZBIOS_SETTINGS(QZBIOS_SAME_FIELD)
 #undef QZBIOS_SAME_FIELD
 
 struct qzbios_snapshot {
@@ -143,8 +114,8 @@ int Failed(int status, const char* function, std::size_t line,
     return status;
 }
 
-int SourceOf(qz::shared::wmi::Source source) {
-    using qz::shared::wmi::Source;
+int SourceOf(qz::shared::sources::Source source) {
+    using qz::shared::sources::Source;
     return source == Source::Wmi                  ? QZBIOS_SOURCE_WMI
            : source == Source::FirmwareAttributes ? QZBIOS_SOURCE_FIRMWARE_ATTRIBUTES
            : source == Source::Capture            ? QZBIOS_SOURCE_CAPTURE
@@ -161,23 +132,25 @@ int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot) {
     }
     *snapshot = nullptr;
     try {
-        namespace wmi = qz::shared::wmi;
+        namespace sources = qz::shared::sources;
         auto read = std::make_unique<qzbios_snapshot>();
-        const wmi::Reading reading = wmi::ReadSettings(wmi::RequestFromEnvironment());
-        if (reading.refused == wmi::Refusal::Memory) {
+        const sources::Reading reading =
+            qz::shared::reading::ReadSettings(sources::RequestFromEnvironment());
+        if (reading.refusal == sources::Refusal::Memory) {
             throw std::bad_alloc();
         }
-        const auto publication = qz::shared::qzbios::Publish(reading);
-        const QZBiosData& record = qz::shared::qzbios::MakeRecord(reading, read->bios);
+        const auto coverage = qz::shared::reading::CoverageOf(reading);
+        const QZBiosData& record = qz::shared::reading::MakeRecord(reading, read->bios);
         static_assert(std::is_trivially_copyable_v<QZBiosData>);
         std::memcpy(&read->record, &record, sizeof read->record);
-        read->queryText = reading.status == 0 ? "success" : wmi::WbemStatusText(reading.status);
-        if (!reading.refusal.empty()) {
-            read->queryText += ": " + reading.refusal;
+        read->queryText =
+            reading.status == 0 ? "success" : qz::shared::common::WbemStatusText(reading.status);
+        if (!reading.why.empty()) {
+            read->queryText += ": " + reading.why;
         }
         read->reading = {SourceOf(reading.source), reading.status, read->queryText.c_str(),
-                         static_cast<std::uint32_t>(publication.publishedCount),
-                         static_cast<std::uint32_t>(publication.unreadCount)};
+                         static_cast<std::uint32_t>(coverage.publishedCount),
+                         static_cast<std::uint32_t>(coverage.unreadCount)};
         *snapshot = read.release();
         Log(plog::debug, "qzbios_read", __LINE__, "read the BIOS settings",
             (*snapshot)->reading.query_status == 0 ? nullptr : (*snapshot)->reading.query_text);

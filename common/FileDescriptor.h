@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-namespace qz::shared::wmi {
+namespace qz::shared::common {
 
 struct FileDescriptor {
     explicit FileDescriptor(int descriptor) : fd(descriptor) {}
@@ -17,4 +17,4 @@ struct FileDescriptor {
     const int fd;
 };
 
-}  // namespace qz::shared::wmi
+}  // namespace qz::shared::common

@@ -1,9 +1,9 @@
-#include "DisplayText.h"
+#include "common/TerminalText.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace qz::tools {
+namespace qz::shared::common {
 
 namespace {
 
@@ -37,7 +37,7 @@ bool In(const Range (&ranges)[N], char32_t c) {
 // The code point of the UTF-8 sequence at `text[at]`, and its length in `length`; 0 bytes when the
 // bytes there are not UTF-8 (a stray or missing continuation byte, an overlong form, a surrogate,
 // or beyond U+10FFFF).
-char32_t Decode(const std::string& text, std::size_t at, std::size_t& length) {
+char32_t Decode(std::string_view text, std::size_t at, std::size_t& length) {
     const auto byte = [&text](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(at);
     length = lead < 0x80                   ? 1
@@ -71,33 +71,45 @@ bool IsLayoutControl(char32_t c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 
+// How the character `c` of `length` bytes (0 for a byte that is not UTF-8, `byte`) is written;
+// empty when it stands as it is.
+std::string EscapeOf(char32_t c, std::size_t length, unsigned char byte, Escapes escapes) {
+    const bool json = escapes == Escapes::Json;
+    char escape[16] = {};
+    if (length == 0 && !json) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    } else if (length == 0 || (json && c < 0x20)) {
+        // JSON text is UTF-8 already, its controls escaped or the document's own white space.
+    } else if (c == '\n' || c == '\r' || c == '\t' || (c == '\\' && escapes == Escapes::Display)) {
+        const char letter = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : '\\';
+        escape[0] = '\\';
+        escape[1] = letter;
+    } else if ((c < 0x20 || c == 0x7F) && !json) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
+    } else if (c == 0x7F || (c >= 0x80 && c <= 0x9F) || IsLayoutControl(c)) {
+        std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+    }
+    return escape;
+}
+
 }  // namespace
 
-std::string TerminalText(const std::string& value, bool pathSeparators) {
+std::string TerminalText(std::string_view text, Escapes escapes) {
     std::string shown;
-    for (std::size_t at = 0; at < value.size();) {
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
         std::size_t length = 0;
-        const char32_t c = Decode(value, at, length);
-        char escape[16] = {};
-        if (length == 0) {
-            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<std::uint8_t>(value[at]));
-            length = 1;
-        } else if (c == '\n' || c == '\r' || c == '\t' || (c == '\\' && !pathSeparators)) {
-            const char letter = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : '\\';
-            escape[0] = '\\';
-            escape[1] = letter;
-        } else if (c < 0x20 || c == 0x7F) {
-            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
-        } else if ((c >= 0x80 && c <= 0x9F) || IsLayoutControl(c)) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-        }
-        shown += escape[0] != '\0' ? std::string(escape) : value.substr(at, length);
+        const char32_t c = Decode(text, at, length);
+        const std::string escape =
+            EscapeOf(c, length, static_cast<unsigned char>(text[at]), escapes);
+        length = length == 0 ? 1 : length;
+        shown += escape.empty() ? text.substr(at, length) : std::string_view(escape);
         at += length;
     }
     return shown;
 }
 
-std::size_t DisplayWidth(const std::string& text) {
+std::size_t DisplayWidth(std::string_view text) {
     std::size_t width = 0;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t length = 0;
@@ -108,4 +120,4 @@ std::size_t DisplayWidth(const std::string& text) {
     return width;
 }
 
-}  // namespace qz::tools
+}  // namespace qz::shared::common

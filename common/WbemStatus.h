@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-namespace qz::shared::wmi {
+namespace qz::shared::common {
 
 // Statuses as WMI itself reports them, so that a caller sees the same codes on every platform.
 constexpr std::int32_t kWbemOk = 0;
@@ -47,4 +47,4 @@ inline std::string WbemStatusText(std::int32_t status) {
     return code;
 }
 
-}  // namespace qz::shared::wmi
+}  // namespace qz::shared::common

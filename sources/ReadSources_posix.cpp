@@ -1,4 +1,4 @@
-// A reading on systems without WMI: a capture file, or the kernel's firmware-attributes tree.
+// A reading of the sources: a capture file, or the kernel's firmware-attributes tree.
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -6,11 +6,12 @@
 #include <cstring>
 #include <exception>
 
-#include "Reading.h"
-#include "SettingsSource.h"
-#include "WbemStatus.h"
+#include "common/WbemStatus.h"
+#include "sources/Capture.h"
+#include "sources/FirmwareAttributes.h"
+#include "sources/Reading.h"
 
-namespace qz::shared::wmi {
+namespace qz::shared::sources {
 
 namespace {
 
@@ -50,18 +51,18 @@ std::string CheckNamedRoot(const std::string& root) {
 
 // The capture's rows in the scope, the settings beyond it counted by name.
 void ReadCaptureRows(const SourceRequest& request, Reading& reading) {
-    std::vector<CaptureRow> rows;
+    std::vector<SettingRow> rows;
     std::string error;
     const std::string& path = *request.capture;
     if (!(request.anyFile ? ReadCapture(path, rows, error) : LoadCaptureFile(path, rows, error))) {
-        reading.refused = Refusal::Named;
-        reading.refusal = "capture file " +
-                          (path == "-" && request.anyFile ? "standard input" : "'" + path + "'") +
-                          ": " + error;
+        reading.refusal = Refusal::Named;
+        reading.why = "capture file " +
+                      (path == "-" && request.anyFile ? "standard input" : "'" + path + "'") +
+                      ": " + error;
         return;
     }
     RowCollector collector(reading, request.scope, "null in the capture, or not a string");
-    for (CaptureRow& row : rows) {
+    for (SettingRow& row : rows) {
         collector.Add(std::move(row));
     }
     reading.source = Source::Capture;
@@ -74,7 +75,7 @@ SourceRequest RequestFromEnvironment() {
     for (const char* variable : {kCaptureVariable, kRootVariable}) {
         const char* value = secure_getenv(variable);
         if (value != nullptr && *value == '\0') {
-            request.refusal = std::string(variable) + " is set but empty: name a " +
+            request.problem = std::string(variable) + " is set but empty: name a " +
                               (variable == kCaptureVariable ? "capture file" : "folder") +
                               ", or unset it";
         } else if (value != nullptr) {
@@ -84,32 +85,32 @@ SourceRequest RequestFromEnvironment() {
     return request;
 }
 
-Reading ReadSettings(const SourceRequest& request) noexcept {
+Reading ReadSources(const SourceRequest& request) noexcept {
     Reading reading;
     try {
-        if (!request.refusal.empty()) {
-            reading.refused = Refusal::Named;
-            reading.refusal = request.refusal;
+        if (!request.problem.empty()) {
+            reading.refusal = Refusal::Named;
+            reading.why = request.problem;
         } else if (request.capture) {
             reading.location = *request.capture;
             ReadCaptureRows(request, reading);
         } else if (std::string wrong = request.root ? CheckNamedRoot(*request.root) : "";
                    !wrong.empty()) {
-            reading.refused = Refusal::Named;
-            reading.refusal = std::move(wrong);
+            reading.refusal = Refusal::Named;
+            reading.why = std::move(wrong);
         } else {
             ReadFirmwareAttributes(request.root.value_or(kDefaultRoot), request.scope, reading);
         }
     } catch (const std::exception&) {
         reading = Reading();
-        reading.refused = Refusal::Memory;
+        reading.refusal = Refusal::Memory;
     }
     // Without a device the namespace does not exist on this machine.
-    reading.status = reading.refused == Refusal::Memory ? kWbemOutOfMemory
-                     : reading.refused != Refusal::None ? kWbemFailed
-                     : reading.source == Source::None   ? kWbemInvalidNamespace
-                                                        : kWbemOk;
+    reading.status = reading.refusal == Refusal::Memory ? common::kWbemOutOfMemory
+                     : reading.refusal != Refusal::None ? common::kWbemFailed
+                     : reading.source == Source::None   ? common::kWbemInvalidNamespace
+                                                        : common::kWbemOk;
     return reading;
 }
 
-}  // namespace qz::shared::wmi
+}  // namespace qz::shared::sources

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DisplayText.h"
+#include "common/TerminalText.h"
 
-namespace qz::tools {
+namespace qz::shared::common {
 namespace {
 
 TEST(DisplayText, EscapesWhatATerminalWouldActOnAndCountsColumns) {
@@ -37,4 +37,4 @@ TEST(DisplayText, EscapesWhatATerminalWouldActOnAndCountsColumns) {
 }
 
 }  // namespace
-}  // namespace qz::tools
+}  // namespace qz::shared::common

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bios/RecordFields.h"
+#include "bios/Settings.h"
 #include "qzbios/QZBios.h"
 #include "support/FakeWMIClient.h"
 
@@ -220,15 +220,13 @@ TEST(FieldReference, SaysWhatTheAttributeTableHolds) {
         }
     }
     std::vector<std::string> table;
-    for (const RecordField& field : kRecordFields) {
-        std::uint64_t cut = 0;
-        for (const AttributeRow& row : kAttributeTable) {
-            cut = std::string_view(row.resultKey) == field.name ? row.maxLength : cut;
-        }
-        table.push_back("| `" + std::string(field.name) + "` | " +
-                        (field.text != nullptr ? "text" : "int32") + " | \"" +
-                        std::string(SettingOfResultKey(field.name)) + "\" | " +
-                        (cut == kNoLimit ? "whole" : std::to_string(cut) + " bytes"));
+    for (const std::size_t i : kRecordOrder) {
+        const Setting& setting = kSettings[i];
+        table.push_back(
+            "| `" + std::string(setting.resultKey) + "` | " +
+            (setting.field.text != nullptr ? "text" : "int32") + " | \"" + setting.name + "\" | " +
+            (setting.maxLength == kNoLimit ? "whole"
+                                           : std::to_string(setting.maxLength) + " bytes"));
     }
     EXPECT_EQ(documented, table);
 }

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "Reading.h"
+#include "sources/Reading.h"
 
-namespace qz::shared::wmi {
+namespace qz::shared::sources {
 
 // Bytes read at most from one sysfs file; the rest of a longer file is ignored.
 constexpr std::size_t kMaxAttributeFileBytes = 64 * std::size_t{1024};
@@ -49,4 +49,4 @@ std::optional<std::string> AttributeValue(const AttributeFileReader& read, std::
 // never followed through a symbolic link, and only regular files are opened. Never throws.
 void ReadFirmwareAttributes(const std::string& root, Scope scope, Reading& reading) noexcept;
 
-}  // namespace qz::shared::wmi
+}  // namespace qz::shared::sources

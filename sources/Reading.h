@@ -1,6 +1,7 @@
-// One reading of the BIOS settings: where they came from, their rows, and what could not be read.
-// The client that the library loads, the C interface and qzbios-dump all read through it, so that
-// a fact counts the same whoever asks.
+// The setting sources' one interface: a request names where the settings are to come from, and one
+// reading says where they came from, their rows, and what could not be read. The WMI client of
+// systems without WMI, the C interface and qzbios-dump all read through it, so that a fact counts
+// the same whoever asks.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "CaptureFile.h"
-#include "bios/AttributeTable.h"
+#include "bios/Settings.h"
 
-namespace qz::shared::wmi {
+namespace qz::shared::sources {
+
+// One row of settings as a source delivers it, a capture's, a tree's or the WMI provider's. A
+// member that is missing, null or not a string is a property that cannot be read.
+struct SettingRow {
+    std::optional<std::string> name;
+    std::optional<std::string> value;
+};
+
+inline bool operator==(const SettingRow& a, const SettingRow& b) {
+    return a.name == b.name && a.value == b.value;
+}
 
 enum class Source { None, Capture, FirmwareAttributes, Wmi };
 
@@ -30,7 +41,7 @@ struct SourceRequest {
     std::optional<std::string> root;     // the firmware-attributes folder, instead of the default
     bool anyFile = false;                // a capture may be a FIFO, a pipe or "-" (standard input)
     Scope scope = Scope::Attributes;
-    std::string refusal;  // what is wrong with what the environment names; empty when nothing is
+    std::string problem;  // what is wrong with what the environment names; empty when nothing is
 };
 
 enum class Refusal {
@@ -44,7 +55,7 @@ struct Reading {
     Source source = Source::None;
     std::string location;                 // the capture file, or the firmware-attributes folder
     std::vector<std::string> devices;     // the tree's devices, in byte order
-    std::vector<CaptureRow> rows;         // in the order read, as the settings query returns them
+    std::vector<SettingRow> rows;         // in the order read, as the settings query returns them
     std::vector<std::string> rowDevices;  // of a tree, the device of each row
     // Rows whose value could not be read, by index, and why: the reason as strerror words it, or
     // what the capture held.
@@ -54,13 +65,13 @@ struct Reading {
     // Files of a tree read from the firmware: current_value, type, possible_values, is_enabled
     // (the drivers serve display_name from memory).
     std::size_t firmwareReads = 0;
-    Refusal refused = Refusal::None;
-    std::string refusal;      // what was refused and why, as a message names it; empty when read
-    std::int32_t status = 0;  // the status the settings query answers with (WbemStatus.h)
+    Refusal refusal = Refusal::None;
+    std::string why;          // what was refused and why, as a message names it; empty when read
+    std::int32_t status = 0;  // the status the settings query answers with (common/WbemStatus.h)
 };
 
-// `row` as the settings query delivers it, its texts C strings: each ends at its first NUL byte.
-inline CaptureRow& Delivered(CaptureRow& row) {
+// `row` as the settings query delivers its texts, as C strings: each cut at its first NUL byte.
+inline SettingRow& CutAtNul(SettingRow& row) {
     for (std::optional<std::string>* text : {&row.name, &row.value}) {
         if (*text) {
             (*text)->resize(std::char_traits<char>::length((*text)->c_str()));
@@ -79,13 +90,13 @@ public:
     RowCollector(const RowCollector&) = delete;
     RowCollector& operator=(const RowCollector&) = delete;
 
-    void Add(CaptureRow row) {
+    void Add(SettingRow row) {
         m_reading.unnamedRows += row.name ? 0U : 1U;
-        if (m_scope == Scope::Every || (row.name && qzbios::IsAttributeSetting(*row.name))) {
+        if (m_scope == Scope::Every || (row.name && qzbios::IsLibrarySetting(*row.name))) {
             if (!row.value) {
                 m_reading.unread[m_reading.rows.size()] = m_why;
             }
-            m_reading.rows.push_back(std::move(Delivered(row)));
+            m_reading.rows.push_back(std::move(CutAtNul(row)));
         } else if (row.name && m_others.insert(*row.name).second) {
             ++m_reading.otherSettings;
         }
@@ -103,8 +114,10 @@ private:
 // variable set but empty is refused: nobody sets one to mean nothing.
 SourceRequest RequestFromEnvironment();
 
-// Reads the settings once: the capture when one is named, else the firmware-attributes tree (the
-// machine's WMI provider on Windows, where the request names nothing). Never throws.
-Reading ReadSettings(const SourceRequest& request) noexcept;
+#if !defined(_WIN32)
+// Reads the settings once: the capture when one is named, else the firmware-attributes tree.
+// Never throws.
+Reading ReadSources(const SourceRequest& request) noexcept;
+#endif
 
-}  // namespace qz::shared::wmi
+}  // namespace qz::shared::sources
