@@ -26,7 +26,7 @@ packages=(cmake g++ make ninja-build pkg-config clang clang-tidy clang-format li
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev valgrind python3
   dpkg-dev debhelper lintian strace prometheus prometheus-node-exporter curl systemd abigail-tools
   autopkgtest diffoscope mono-mcs mono-runtime mmdebstrap gpg qemu-system-x86 acpica-tools
-  e2fsprogs)
+  e2fsprogs libcap2-bin)
 if [ "$want_windows" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 lld llvm msitools wixl)
 fi

@@ -197,7 +197,7 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     static std::vector<LogRecord> first;
     static std::vector<LogRecord> second;
     EXPECT_EQ(qzbios_set_logger(6, nullptr, &first), QZBIOS_INVALID_ARGUMENT);
-    ASSERT_EQ(qzbios_set_logger(5, &Keep, &first), QZBIOS_OK);
+    ASSERT_EQ(qzbios_set_logger(6, &Keep, &first), QZBIOS_OK);
     UseCapture(QZBIOS_SAMPLE_CAPTURE);
     qzbios_snapshot* snapshot = nullptr;
     ASSERT_EQ(qzbios_read(&snapshot), QZBIOS_OK);

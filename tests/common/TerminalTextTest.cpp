@@ -1,6 +1,7 @@
-// How qzbios-dump shows text on a terminal: what is escaped, what passes, and the columns it takes.
+// Text as a terminal may show it: what is escaped, what passes, and the columns it takes.
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 namespace qz::shared::common {
 namespace {
 
-TEST(DisplayText, EscapesWhatATerminalWouldActOnAndCountsColumns) {
+TEST(TerminalText, EscapesWhatAPersonSeesAndCountsColumns) {
     // Value, as the table shows it, and its width in columns.
     const std::tuple<std::string, std::string, std::size_t> cases[] = {
         {"On", "On", 2},
@@ -33,6 +34,21 @@ TEST(DisplayText, EscapesWhatATerminalWouldActOnAndCountsColumns) {
     for (const auto& [value, shown, width] : cases) {
         EXPECT_EQ(TerminalText(value), shown);
         EXPECT_EQ(DisplayWidth(TerminalText(value)), width) << shown;
+    }
+}
+
+// JSON text keeps its own escapes and white space; what a terminal would act on becomes an escape.
+TEST(TerminalText, EscapesJsonAsJsonWould) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\n  \"a\": \"\\\\n\\t\"\n}", "{\n  \"a\": \"\\\\n\\t\"\n}"},
+        {"\x7f\xC2\x80\xC2\x9F\xC2\xA0", "\\u007f\\u0080\\u009f\xC2\xA0"},
+        {"\xD8\x9C\xE2\x80\x8E\xE2\x80\x8F", "\\u061c\\u200e\\u200f"},
+        {"\xE2\x80\xA8\xE2\x80\xAE\xE2\x80\xAF", "\\u2028\\u202e\xE2\x80\xAF"},
+        {"\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA",
+         "\xE2\x81\xA5\\u2066\\u2069\xE2\x81\xAA"},
+    };
+    for (const auto& [json, shown] : cases) {
+        EXPECT_EQ(TerminalText(json, Escapes::Json), shown);
     }
 }
 

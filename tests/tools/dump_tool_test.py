@@ -204,8 +204,13 @@ def _(t):
         write(os.path.join(t.work, f"made{i}.json"), text)
         expect(t.run("--capture", f"made{i}.json"), 2, err=pattern)
     write(os.path.join(t.work, "one.json"), read(t.path("captures/one-object.json")))
-    expect(t.run("--output", "one.json", "--capture", "one.json"), 2,
-           err="the output 'one.json' is the capture being read")
+    for name, make in [("one.json", None), ("./one.json", None), ("link.json", os.symlink),
+                       ("hard.json", os.link)]:
+        if make and not os.path.lexists(os.path.join(t.work, name)):
+            make("one.json" if make is os.symlink else os.path.join(t.work, "one.json"),
+                 os.path.join(t.work, name))
+        expect(t.run("--output", name, "--capture", "one.json"), 2,
+               err=f"the output '{re.escape(name)}' is the capture being read")
 
 
 @case("CaptureOfEveryKind")
@@ -233,6 +238,9 @@ def _(t):
                  "captures/empty-object.json"]:
         expect(t.run("--format=jsonl", "--capture", t.path(path)), 3, out='"NetPXEBoot":"NA",',
                err='capture file .*: no row has a "Name" that is a string \\(1 read;')
+    write(os.path.join(t.work, "values.json"), '[{"Value":"*On"},{"Name":5,"Value":"x"}]')
+    expect(t.run("--capture", "values.json"), 3,
+           err='no row has a "Name" that is a string \\(2 read;')
     write(os.path.join(t.work, "none.json"), "[]")
     expect(t.run("--capture", "none.json"), 0)
 
@@ -250,14 +258,18 @@ def _(t):
     check(not re.search(r"qzbios_setting_(info|value)\{", out), "a setting's series", out)
     write(os.path.join(t.work, "nulls.json"), '[{"Name":"Fast Boot","Value":null},{"Name":'
           '"Video Memory Size","Value":64},{"Name":"VT","Value":null},{"Value":"*On"},{"Name":'
-          '"Turbo-boost"},{"Name":"Fast Charge","Value":"*On"},{"Name":"Fast Boot","Value":"*On"}]')
+          '"Turbo-boost"},{"Name":"Fast Charge","Value":"*On"},{"Name":"Fast Boot","Value":"*On"},'
+          '{"Name":"Hyperthreading","Value":"*On"},{"Name":"Hyperthreading","Value":null}]')
     out = expect(t.run("--format=prometheus", "--capture", "nulls.json"), 3,
-                 err=r"qzbios-dump: 2 published settings' values could not be read \(null in "
-                     r"the capture, or not a string\): Turbo-boost, Video Memory Size\n$")
+                 err=r"qzbios-dump: 3 published settings' values could not be read \(null in "
+                     r"the capture, or not a string\): Hyperthreading, Turbo-boost, Video Memory "
+                     r"Size\n$")
+    expect(t.run("--format=jsonl", "--capture", "nulls.json"), 3, out='"Hyperthreading":"",')
+    expect(t.run("--output", "/nonexistent/x", "--capture", "nulls.json"), 1)
     check(not re.search('setting="(VMS|TurboMode)"', out), "a series of a value not read", out)
     for line in ['qzbios_setting_info{setting="FASTCHARGE",value="On"} 1',
                  'qzbios_setting_info{setting="FastBoot",value="On"} 1',
-                 "qzbios_settings_published 4", "qzbios_unreadable_values 2"]:
+                 "qzbios_settings_published 5", "qzbios_unreadable_values 3"]:
         check(line in out.splitlines(), f"no line {line}", out)
 
 
@@ -273,9 +285,17 @@ def _(t):
         expect(t.run("--format", fmt, env=tree), 3,
                out=(t.path(f"firmware-attributes-odd.expected.{expected}"),))
     device = os.path.join(t.work, "tree", "dev\x1b]0;x\x07\u202e", "attributes")
-    os.makedirs(device, exist_ok=True)
-    expect(t.run("--source", env={"QZ_FIRMWARE_ATTRIBUTES_DIR": os.path.dirname(
-        os.path.dirname(device))}), 0, err=r": dev\\x1b\]0;x\\x07\\u202e\n")
+    os.makedirs(os.path.join(device, "a"), exist_ok=True)
+    write(os.path.join(device, "a", "current_value"), "On\n")
+    tree = {"QZ_FIRMWARE_ATTRIBUTES_DIR": os.path.dirname(os.path.dirname(device))}
+    expect(t.run("--source", env=tree), 0, err=r": dev\\x1b\]0;x\\x07\\u202e\n")
+    expect(t.run("--all-settings", "--format=prometheus", env=tree), 0,
+           out=r'\{device="dev\\\\x1b\]0;x\\\\x07\\\\u202e",setting="a",value="On"\}')
+    # A recording is as terminal-safe as JSON.
+    recorded = expect(t.run("record", "-", "--capture", capture), 0)
+    check(not re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028-\u202e"
+                        "\u2066-\u2069]", recorded) and "\\u202e" in recorded,
+          "a control or bidirectional character in the recording", recorded)
 
 
 def promtool(text, what, check=True):
@@ -416,16 +436,22 @@ def _(t):
                "folders, the most a firmware-attributes tree may have")
 
 
-# A setuid-root copy run by nobody refuses, and writes nothing into a root-only folder.
+# A setuid-root, a setgid-root and a file-capability copy run by nobody refuse, and write nothing
+# into a root-only folder.
 @case("Privileged")
 def _(t):
     base = private_folder()
     os.mkdir(os.path.join(base, "root-only"), 0o700)
-    t.command = [shutil.copy(t.command[-1], os.path.join(base, "setuid"))]
-    os.chmod(t.command[0], 0o4755)
-    expect(t.run("record", os.path.join(base, "root-only/capture"), prefix=as_nobody()), 2,
-           err="^qzbios-dump: refusing to run setuid, setgid or with file capabilities")
-    check(not os.listdir(os.path.join(base, "root-only")), "the setuid copy wrote a file")
+    tool = t.command[-1]
+    for kind in ["setuid", "setgid", "capability"]:
+        t.command = [shutil.copy(tool, os.path.join(base, kind))]
+        os.chmod(t.command[0], {"setuid": 0o4755, "setgid": 0o2755}.get(kind, 0o755))
+        if kind == "capability" and subprocess.run(["setcap", "cap_dac_read_search+ep",
+                                                    t.command[0]]).returncode != 0:
+            fail("setcap cap_dac_read_search+ep on a copy of the tool")
+        expect(t.run("record", os.path.join(base, "root-only/capture"), prefix=as_nobody()), 2,
+               err="^qzbios-dump: refusing to run setuid, setgid or with file capabilities")
+        check(not os.listdir(os.path.join(base, "root-only")), f"the {kind} copy wrote a file")
 
 
 # The output writer, a row a case: what stands at {work}/qzbios.prom before the run (holding "old"
