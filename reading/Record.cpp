@@ -1,5 +1,6 @@
 #include "reading/Record.h"
 
+#include <new>
 #include <set>
 
 #include "bios/QZBiosUtils.h"
@@ -56,7 +57,15 @@ const qzbios::QZBiosData& MakeRecord(const sources::Reading& reading, qzbios::QZ
         qzbios::QZBiosUtils::StoreRow(settings, row.name ? row.name->c_str() : nullptr,
                                       row.value ? row.value->c_str() : nullptr);
     }
+    // No setting of the 31 has the empty name, so a row of that name changes nothing of the
+    // record; without it, an empty name looked up shows that the name map failed, which the class
+    // absorbs (an empty value) but a reading for the faces reports as memory running out.
+    settings.erase(std::string());
     qzbios::QZBiosUtils::AppendSnapshot(settings, bios.snapshots);
+    if (settings.count(std::string()) != 0) {
+        bios.snapshots.pop_back();
+        throw std::bad_alloc();
+    }
     std::uint64_t count = 0;
     return bios.GetQZBiosData(count)[count - 1];
 }

@@ -44,7 +44,8 @@ Coverage CoverageOf(const sources::Reading& reading);
 
 // Appends to `bios` the snapshot of the reading's rows, as the library's settings query stores
 // them, and returns its record. Throws as QZBios does: std::bad_alloc, and std::out_of_range for a
-// three-byte current Video Memory Size option.
+// three-byte current Video Memory Size option; and std::bad_alloc where the class would absorb
+// memory running out in its name map, so that no record short of a setting is made.
 const qzbios::QZBiosData& MakeRecord(const sources::Reading& reading, qzbios::QZBiosImpl& bios);
 
 }  // namespace qz::shared::reading

@@ -19,6 +19,12 @@ namespace qz::shared::sources {
 constexpr std::size_t kMaxCaptureBytes = std::size_t{8} << 20;
 constexpr std::size_t kMaxCaptureRows = 8192;
 
+// Whether an error of the functions below says that memory ran out: it then begins with "out of
+// memory", or is empty where not even that could be written.
+inline bool IsOutOfMemory(const std::string& error) {
+    return error.empty() || error.rfind("out of memory", 0) == 0;
+}
+
 // Parses capture text (UTF-8, with or without a byte order mark, or UTF-16 with one: a surrogate
 // that is not half of a pair reads as U+FFFD). On failure returns false and sets `error` to what is
 // wrong, for a message that names the input. Never throws.

@@ -55,7 +55,7 @@ void ReadCaptureRows(const SourceRequest& request, Reading& reading) {
     std::string error;
     const std::string& path = *request.capture;
     if (!(request.anyFile ? ReadCapture(path, rows, error) : LoadCaptureFile(path, rows, error))) {
-        reading.refusal = Refusal::Named;
+        reading.refusal = IsOutOfMemory(error) ? Refusal::Memory : Refusal::Named;
         reading.why = "capture file " +
                       (path == "-" && request.anyFile ? "standard input" : "'" + path + "'") +
                       ": " + error;

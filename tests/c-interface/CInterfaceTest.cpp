@@ -55,16 +55,29 @@ void QZBIOS_C_CALL Keep(void* log, int severity, const char* function, std::uint
 }
 
 #if !defined(_WIN32)
-// Memory running out anywhere leaves (before any logger is installed, in a run of all tests) no
-// exception and no block: out of memory with no snapshot, or a snapshot.
-TEST(CInterfaceAllocationSweep, EveryFailureIsAStatus) {
+// Memory running out anywhere in a read, the reading of the capture included, leaves no exception
+// and no block: out of memory with no snapshot, or the whole record of a successful reading.
+TEST(CInterfaceAllocationSweep, EveryFailureIsOutOfMemoryOrTheWholeRecord) {
     UseCapture(QZBIOS_SAMPLE_CAPTURE);
+    qzbios_snapshot* whole = nullptr;
+    ASSERT_EQ(qzbios_read(&whole), QZBIOS_OK);
+    const Fields expected = FieldsOf(*qzbios_record(whole));
+    qzbios_free(whole);
     std::size_t failed = 0;
-    qz::test::SweepAllocations("qzbios_read", [&](std::size_t) {
+    qz::test::SweepAllocations("qzbios_read", [&](std::size_t n) {
         qzbios_snapshot* snapshot = nullptr;
         const int status = qzbios_read(&snapshot);
-        EXPECT_TRUE(status == QZBIOS_OK || (status == QZBIOS_OUT_OF_MEMORY && snapshot == nullptr))
-            << status;
+        qz::test::FailNthAllocation(0);
+        qzbios_reading reading{};
+        if (status == QZBIOS_OK) {
+            qzbios_reading_of(snapshot, &reading);
+            EXPECT_EQ(FieldsOf(*qzbios_record(snapshot)), expected) << "at allocation " << n;
+            EXPECT_EQ(reading.query_status, 0) << "at allocation " << n;
+            EXPECT_EQ(reading.published, 31u) << "at allocation " << n;
+        } else {
+            EXPECT_EQ(status, QZBIOS_OUT_OF_MEMORY) << "at allocation " << n;
+            EXPECT_EQ(snapshot, nullptr);
+        }
         failed += status == QZBIOS_OUT_OF_MEMORY ? 1 : 0;
         qzbios_free(snapshot);
     });

@@ -206,7 +206,8 @@ def _(t):
     write(os.path.join(t.work, "one.json"), read(t.path("captures/one-object.json")))
     for name, make in [("one.json", None), ("./one.json", None), ("link.json", os.symlink),
                        ("hard.json", os.link)]:
-        if make and not os.path.lexists(os.path.join(t.work, name)):
+        if make:
+            os.path.lexists(os.path.join(t.work, name)) and os.unlink(os.path.join(t.work, name))
             make("one.json" if make is os.symlink else os.path.join(t.work, "one.json"),
                  os.path.join(t.work, name))
         expect(t.run("--output", name, "--capture", "one.json"), 2,
