@@ -56,29 +56,51 @@ std::string Utf8(const plog::util::nchar* text) {
 #endif
 }
 
-// Hands each record to the host's callback, as the C types it asks for.
+// Whether this thread is inside the host's log callback; and a call the callback made into the
+// library, refused, whose error record follows once the callback has returned.
+thread_local bool tInCallback = false;
+thread_local const char* tRefusedCall = nullptr;
+
+// Hands each record to the host's callback, as the C types it asks for. Holds no callback until the
+// first call of qzbios_set_logger that succeeds.
 class CallbackAppender : public plog::IAppender {
 public:
-    CallbackAppender(qzbios_log_callback callback, void* context)
-        : m_callback(callback), m_context(context) {}
-
-    void write(const plog::Record& record) override {
-        try {
-            const std::string message = Utf8(record.getMessage());
-            const std::string library =
-                Utf8(static_cast<const plog::util::nchar*>(record.getObject()));
-            m_callback(m_context, static_cast<int>(record.getSeverity()), record.getFunc(),
-                       static_cast<std::uint32_t>(record.getLine()), message.c_str(),
-                       library.c_str());
-        } catch (const std::exception&) {
-            // A record that cannot be converted is dropped: nothing may leave a C call.
-        }
+    void Set(qzbios_log_callback callback, void* context) noexcept {
+        m_callback = callback;
+        m_context = context;
     }
 
+    void write(const plog::Record& record) override;
+
 private:
-    qzbios_log_callback m_callback;
-    void* m_context;
+    qzbios_log_callback m_callback = nullptr;
+    void* m_context = nullptr;
 };
+
+void Log(plog::Severity severity, const char* function, std::size_t line, const char* text,
+         const char* detail = nullptr) noexcept;
+
+void CallbackAppender::write(const plog::Record& record) {
+    if (m_callback == nullptr || tInCallback) {
+        return;
+    }
+    try {
+        const std::string message = Utf8(record.getMessage());
+        const std::string library = Utf8(static_cast<const plog::util::nchar*>(record.getObject()));
+        tInCallback = true;
+        m_callback(m_context, static_cast<int>(record.getSeverity()), record.getFunc(),
+                   static_cast<std::uint32_t>(record.getLine()), message.c_str(), library.c_str());
+    } catch (...) {
+        // A record that cannot be converted, or a callback that throws, loses the record: nothing
+        // may leave a C call, and the host goes on.
+    }
+    tInCallback = false;
+    if (const char* refused = tRefusedCall) {
+        tRefusedCall = nullptr;
+        Log(plog::error, refused, 0, qzbios_status_text(QZBIOS_FAILED),
+            "called from the log callback, which must not call back into qzbios");
+    }
+}
 
 // This library's own file name, the component of its own records.
 const plog::util::nstring& ComponentName() {
@@ -91,7 +113,7 @@ const plog::util::nstring& ComponentName() {
 // parentheses when there is one, when its logger admits `severity`. Never throws: a record that
 // cannot be built is dropped.
 void Log(plog::Severity severity, const char* function, std::size_t line, const char* text,
-         const char* detail = nullptr) noexcept {
+         const char* detail) noexcept {
     plog::Logger<0>* logger = plog::get<0>();
     if (logger == nullptr || !logger->checkSeverity(severity)) {
         return;
@@ -114,6 +136,12 @@ int Failed(int status, const char* function, std::size_t line,
     return status;
 }
 
+// Refuses a call the log callback makes into the library: its error record follows the callback.
+int RefusedInCallback(const char* function) noexcept {
+    tRefusedCall = function;
+    return QZBIOS_FAILED;
+}
+
 int SourceOf(qz::shared::sources::Source source) {
     using qz::shared::sources::Source;
     return source == Source::Wmi                  ? QZBIOS_SOURCE_WMI
@@ -127,6 +155,9 @@ int SourceOf(qz::shared::sources::Source source) {
 extern "C" {
 
 int QZBIOS_C_CALL qzbios_read(qzbios_snapshot** snapshot) {
+    if (tInCallback) {
+        return RefusedInCallback("qzbios_read");
+    }
     if (snapshot == nullptr) {
         return Failed(QZBIOS_INVALID_ARGUMENT, "qzbios_read", __LINE__, "snapshot is null");
     }
@@ -201,22 +232,29 @@ const char* QZBIOS_C_CALL qzbios_status_text(int status) {
 const char* QZBIOS_C_CALL qzbios_version(void) { return QZBIOS_VERSION; }
 
 int QZBIOS_C_CALL qzbios_set_logger(int max_severity, qzbios_log_callback callback, void* context) {
+    if (tInCallback) {
+        return RefusedInCallback("qzbios_set_logger");
+    }
     if (callback == nullptr || max_severity < 0 || max_severity > 6) {
         return Failed(QZBIOS_INVALID_ARGUMENT, "qzbios_set_logger", __LINE__,
                       callback == nullptr ? "callback is null" : "max_severity is not from 0 to 6");
     }
+    // The callback and context of the first call that succeeds hold, as the first call's appender
+    // does for the library; this library's own records take the same road, through the logger of
+    // the library's code linked in. A call that fails leaves no callback behind.
+    static CallbackAppender appender;
+    static bool installed = false;
     try {
-        // The first call's callback and context hold, as the first call's appender does for the
-        // library; this library's own records take the same road, through the logger of the
-        // library's code linked in.
-        static CallbackAppender appender(callback, context);
         ComponentName();
+        if (!installed) {
+            appender.Set(callback, context);
+        }
         qzSharedInitializeLogger(max_severity, &appender);
+        installed = true;
         return QZBIOS_OK;
     } catch (const std::bad_alloc&) {
+        // The appender reached no logger: the next call that succeeds sets its own callback.
         return Failed(QZBIOS_OUT_OF_MEMORY, "qzbios_set_logger", __LINE__);
-    } catch (const std::exception& e) {
-        return Failed(QZBIOS_FAILED, "qzbios_set_logger", __LINE__, e.what());
     }
 }
 

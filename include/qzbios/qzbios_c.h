@@ -131,15 +131,18 @@ QZBIOS_C_API const char* QZBIOS_C_CALL qzbios_version(void);
 /* Receives one diagnostic record: its severity (plog's: 1 fatal, 2 error, 3 warning, 4 info,
  * 5 debug, 6 verbose), the function that wrote it, its line, its message and the file name of the
  * library that wrote it, all UTF-8 and valid only during the call. It runs on the thread that
- * logged, and must not call back into qzbios. */
+ * logged. A call it makes into qzbios (qzbios_read, qzbios_set_logger) is refused with
+ * QZBIOS_FAILED, and one error record saying so reaches the callback once it has returned. A C++
+ * callback that throws loses its record: the exception is caught where the library calls it. */
 typedef void(QZBIOS_C_CALL* qzbios_log_callback)(void* context, int severity, const char* function,
                                                  uint32_t line, const char* message,
                                                  const char* library);
 
 /* Sends qzbios's diagnostic records at `max_severity` (0 none to 6 verbose) or more severe to
  * `callback`, with `context`. As qzSharedInitializeLogger: the severity, callback and context of
- * the first call hold for the library's whole life in the process, and every call, the first
- * included, makes each record reach the callback once more. Calls must not overlap each other or
+ * the first call that succeeds hold for the library's whole life in the process, and every call
+ * that succeeds, the first included, makes each record reach the callback once more; a call that
+ * fails leaves no callback behind. Calls must not overlap each other or
  * any use of the library. Returns QZBIOS_OK, QZBIOS_INVALID_ARGUMENT for a null callback or a
  * severity outside 0 to 6, or QZBIOS_OUT_OF_MEMORY.
  *

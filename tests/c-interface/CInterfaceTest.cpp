@@ -48,8 +48,22 @@ struct LogRecord {
     std::string library;
 };
 
+// What the next record makes the callback do beside keeping it: throw, or call the library (once).
+enum class Hostile { No, Throws, CallsBack };
+Hostile gHostile = Hostile::No;
+int gCalledBack[2] = {};  // what the library answered the callback's calls
+
 void QZBIOS_C_CALL Keep(void* log, int severity, const char* function, std::uint32_t line,
                         const char* message, const char* library) {
+    if (gHostile == Hostile::Throws) {
+        throw 42;
+    }
+    if (gHostile == Hostile::CallsBack) {
+        gHostile = Hostile::No;
+        qzbios_snapshot* snapshot = nullptr;
+        gCalledBack[0] = qzbios_read(&snapshot);
+        gCalledBack[1] = qzbios_set_logger(6, &Keep, log);
+    }
     static_cast<std::vector<LogRecord>*>(log)->push_back(
         {severity, function, line, message, library});
 }
@@ -82,6 +96,29 @@ TEST(CInterfaceAllocationSweep, EveryFailureIsOutOfMemoryOrTheWholeRecord) {
         qzbios_free(snapshot);
     });
     EXPECT_GT(failed, 100u);
+}
+
+// The first qzbios_set_logger of the process, with memory running out at each allocation in turn:
+// a call that fails leaves no callback behind, and the one that succeeds holds.
+TEST(CInterfaceAllocationSweep, AFailedFirstLoggerLeavesNothing) {
+    static std::vector<LogRecord> contexts[64];
+    std::size_t n = 1;
+    for (;; ++n) {
+        ASSERT_LT(n, std::size(contexts));
+        qz::test::FailNthAllocation(n);
+        const int status = qzbios_set_logger(5, &Keep, &contexts[n]);
+        qz::test::FailNthAllocation(0);
+        if (!qz::test::AllocationFailureFired()) {
+            ASSERT_EQ(status, QZBIOS_OK);
+            break;
+        }
+        EXPECT_EQ(status, QZBIOS_OUT_OF_MEMORY) << "at allocation " << n;
+    }
+    EXPECT_GT(n, 1u);
+    EXPECT_EQ(qzbios_read(nullptr), QZBIOS_INVALID_ARGUMENT);
+    for (std::size_t i = 1; i <= n; ++i) {
+        EXPECT_EQ(contexts[i].size(), i == n ? 1u : 0u) << i;
+    }
 }
 #endif
 
@@ -251,6 +288,24 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
         EXPECT_EQ(first[0].function, function);
         EXPECT_EQ(first[0].message, message);
     }
+    // A callback that throws loses its record, and the host goes on; calls it makes into the
+    // library are refused, and one error record follows once it has returned (to each entry).
+    first.clear();
+    gHostile = Hostile::Throws;
+    EXPECT_EQ(qzbios_read(nullptr), QZBIOS_INVALID_ARGUMENT);
+    gHostile = Hostile::CallsBack;
+    EXPECT_EQ(qzbios_read(nullptr), QZBIOS_INVALID_ARGUMENT);
+    EXPECT_EQ(gCalledBack[0], QZBIOS_FAILED);
+    EXPECT_EQ(gCalledBack[1], QZBIOS_FAILED);
+    std::vector<std::string> functions;
+    for (const LogRecord& record : first) {
+        functions.push_back(record.function);
+    }
+    EXPECT_EQ(functions, (std::vector<std::string>{"qzbios_read", "qzbios_set_logger",
+                                                   "qzbios_set_logger", "qzbios_read"}));
+    EXPECT_EQ(first[1].message,
+              "the library failed (called from the log callback, which must not call back into "
+              "qzbios)");
 #if !defined(_WIN32)
     // The library's own record (memory running out in the name map) is forwarded too.
     UseCapture(QZBIOS_THREE_BYTE_CAPTURE);
