@@ -32,9 +32,10 @@ bool ParseCapture(std::string_view text, std::vector<SettingRow>& rows,
                   std::string& error) noexcept;
 
 // Reads and parses the capture file at `path`, reading at most kMaxCaptureBytes through one
-// descriptor, opened close-on-exec and without waiting. Only a regular file is read: anything else
-// (a FIFO, which might never be written, a device, a directory) is refused as "not a regular file",
-// and a device is not even opened. Never throws.
+// descriptor, opened close-on-exec and without waiting. Only a regular file is read, and it is
+// looked at on what was opened before it is opened for reading: anything else (a symbolic link at
+// the name, a FIFO, which might never be written, a device, a directory) is refused, and a device
+// is never opened. Never throws.
 bool LoadCaptureFile(const std::string& path, std::vector<SettingRow>& rows,
                      std::string& error) noexcept;
 

@@ -140,11 +140,12 @@ public:
         : m_root(root), m_scope(scope), m_reading(reading) {}
 
     void Run() {
-        m_budget.List(m_root, m_reading.devices);
-        KeepDevices(m_root, m_reading.devices);
+        const common::FileDescriptor root(m_budget.OpenRoot(m_root));
+        m_budget.List(root.fd, m_reading.devices);
+        KeepDevices(root.fd, m_reading.devices);
         for (auto device = m_reading.devices.begin();
              m_budget.Within() && device != m_reading.devices.end(); ++device) {
-            ReadDevice(*device);
+            ReadDevice(root.fd, *device);
         }
         m_reading.firmwareReads = m_budget.FirmwareReads();
         if (!m_budget.Within()) {
@@ -174,25 +175,26 @@ public:
     }
 
 private:
-    void ReadDevice(const std::string& device) {
-        const std::string folder = m_root + "/" + device + "/attributes";
-        m_budget.List(folder, m_attributes);
+    void ReadDevice(int root, const std::string& device) {
+        const common::FileDescriptor folder(m_budget.OpenDevice(root, device));
+        const common::FileDescriptor attributes(m_budget.OpenFolder(folder.fd, "attributes", true));
+        m_budget.List(attributes.fd, m_attributes);
         for (auto entry = m_attributes.begin(); m_budget.Within() && entry != m_attributes.end();
              ++entry) {
-            const common::FileDescriptor dir(m_budget.Open(folder + "/" + *entry, false));
+            const common::FileDescriptor dir(
+                m_budget.OpenFolder(attributes.fd, entry->c_str(), false));
             if (dir.fd >= 0 && m_budget.CountAttribute()) {
                 ReadAttribute(dir.fd, *entry, device);
             }
         }
         // The administrator's password is the setup password, the system's the power-on one.
         const std::pair<const char*, std::string_view> kPasswords[] = {
-            {"Admin", qzbios::SettingNameOf("BIOSAPS")},
-            {"System", qzbios::SettingNameOf("POSTPS")}};
+            {"Admin", qzbios::SettingNameOf("BIOSAPS")}, {"System", qzbios::SettingNameOf("POSTPS")}};
+        const common::FileDescriptor authentication(
+            m_budget.Within() ? m_budget.OpenFolder(folder.fd, "authentication", false) : -1);
         for (const auto& [entry, setting] : kPasswords) {
             const common::FileDescriptor dir(
-                m_budget.Within()
-                    ? m_budget.Open(m_root + "/" + device + "/authentication/" + entry, false)
-                    : -1);
+                m_budget.Within() ? m_budget.OpenFolder(authentication.fd, entry, false) : -1);
             if (dir.fd >= 0) {
                 m_passwords.push_back(
                     {{std::string(setting), m_budget.Read(dir.fd, "is_enabled")}, device});

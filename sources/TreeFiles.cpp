@@ -20,15 +20,19 @@ namespace {
 
 using common::FileDescriptor;
 
-// The names in a directory, sorted, without "." and ".."; empty when it cannot be read. False when
-// it holds more than `limit` names: the listing stops there.
-bool ListDirectory(const std::string& path, std::size_t limit, std::vector<std::string>& names) {
+// The names in the folder `dir`, sorted, without "." and ".."; empty when it cannot be read. False
+// when it holds more than `limit` names: the listing stops there.
+bool ListDirectory(int dir, std::size_t limit, std::vector<std::string>& names) {
     names.clear();
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), &closedir);
-    if (!dir) {
+    const int copy = dir < 0 ? -1 : fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    std::unique_ptr<DIR, int (*)(DIR*)> stream(copy < 0 ? nullptr : fdopendir(copy), &closedir);
+    if (!stream) {
+        if (copy >= 0) {
+            close(copy);
+        }
         return true;
     }
-    while (const dirent* entry = readdir(dir.get())) {
+    while (const dirent* entry = readdir(stream.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") {
             if (names.size() == limit) {
@@ -42,13 +46,26 @@ bool ListDirectory(const std::string& path, std::size_t limit, std::vector<std::
     return true;
 }
 
-// A directory, opened for looking up the names in it (it need not be readable), or -1 when `path`
-// is not a directory. Files in it are then opened relative to it, so that the kernel walks the
-// long path of an attribute once rather than once per file. An attribute's folder is never a
-// symbolic link in the kernel's tree, and is not followed through one (`follow` false); a device's
-// folder is one.
-int OpenDirectory(const std::string& path, bool follow) {
-    return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+// The device `name` of the tree's folder `root`, opened to be listed: a folder, or a link to one
+// that root or this user made, as the kernel's class folder links its devices; -1 otherwise.
+int OpenDevice(int root, const char* name) {
+    struct stat entry {};
+    if (fstatat(root, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        return -1;
+    }
+    if (S_ISLNK(entry.st_mode) && entry.st_uid != 0 && entry.st_uid != geteuid()) {
+        errno = ELOOP;
+        return -1;
+    }
+    return openat(root, name, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// The folder `name` of `dir`, never through a link: opened to be listed, or only to look names up
+// in it (it need not be readable then). Files in it are then opened relative to it, so that the
+// kernel walks the long path of an attribute once rather than once per file.
+int OpenFolder(int dir, const char* name, bool listed) {
+    return openat(dir, name,
+                  (listed ? O_RDONLY | O_NONBLOCK : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // The first `limit` bytes of the regular file `name` in the directory `dir`; nullopt with errno set
@@ -97,19 +114,20 @@ std::optional<std::string> ReadAttributeFile(int dir, const char* name, std::siz
 
 }  // namespace
 
-void KeepDevices(const std::string& root, std::vector<std::string>& names) {
+void KeepDevices(int root, std::vector<std::string>& names) {
     names.erase(std::remove_if(names.begin(), names.end(),
-                               [&root](const std::string& device) {
-                                   struct stat info {};
-                                   const std::string folder = root + "/" + device + "/attributes";
-                                   return stat(folder.c_str(), &info) != 0 ||
-                                          !S_ISDIR(info.st_mode);
+                               [root](const std::string& device) {
+                                   const FileDescriptor folder(OpenDevice(root, device.c_str()));
+                                   const FileDescriptor attributes(
+                                       folder.fd < 0 ? -1
+                                                     : OpenFolder(folder.fd, "attributes", false));
+                                   return attributes.fd < 0;
                                }),
                 names.end());
 }
 
-bool TreeBudget::List(const std::string& path, std::vector<std::string>& names) {
-    if (!ListDirectory(path, kMaxTreeEntries - m_entries, names)) {
+bool TreeBudget::List(int dir, std::vector<std::string>& names) {
+    if (!ListDirectory(dir, kMaxTreeEntries - m_entries, names)) {
         return Refuse("more than " + std::to_string(kMaxTreeEntries) +
                       " entries in its folders, the most a firmware-attributes tree may have");
     }
@@ -123,8 +141,16 @@ bool TreeBudget::CountAttribute() {
                   " attributes, the most a firmware-attributes tree may have");
 }
 
-int TreeBudget::Open(const std::string& path, bool follow) {
-    return Opened() ? OpenDirectory(path, follow) : -1;
+int TreeBudget::OpenRoot(const std::string& path) {
+    return Opened() ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC) : -1;
+}
+
+int TreeBudget::OpenDevice(int root, const std::string& name) {
+    return Opened() ? sources::OpenDevice(root, name.c_str()) : -1;
+}
+
+int TreeBudget::OpenFolder(int dir, const char* name, bool listed) {
+    return dir >= 0 && Opened() ? sources::OpenFolder(dir, name, listed) : -1;
 }
 
 std::optional<std::string> TreeBudget::Read(int dir, const char* name) {

@@ -9,23 +9,29 @@
 
 namespace qz::shared::sources {
 
-// Keeps the names of `root` that are firmware-attributes devices: those with an attributes/ folder.
-void KeepDevices(const std::string& root, std::vector<std::string>& names);
+// Keeps the names in the folder `root` that are firmware-attributes devices: those with an
+// attributes/ folder (TreeBudget::OpenDevice says which entries count).
+void KeepDevices(int root, std::vector<std::string>& names);
 
 // One read of a tree within its limits (FirmwareAttributes.h): what is left of them, and the first
 // limit met.
 class TreeBudget {
 public:
-    // The names in `path`, sorted, within what is left of the entries; false when there are more.
-    bool List(const std::string& path, std::vector<std::string>& names);
+    // The names in the folder `dir`, sorted, within what is left of the entries; false when there
+    // are more.
+    bool List(int dir, std::vector<std::string>& names);
 
     // Counts one attribute more; false when there are too many.
     bool CountAttribute();
 
-    // The folder `path`, opened for looking up the names in it (it need not be readable), within
-    // what is left of the opens; -1 when it is no folder or there are no opens left. A device's
-    // folder is followed through a link (`follow`), an attribute's folder is not.
-    int Open(const std::string& path, bool follow);
+    // Folders of the tree, each opened within what is left of the opens; -1 when it is no folder,
+    // or there are no opens left. The tree's folder as named; a device in it, a folder or a link
+    // to one that root or this user made (the kernel's class folder links its devices), opened to
+    // be listed; and a folder in `dir`, never through a link, opened to be listed or only to look
+    // names up in it (it need not be readable then).
+    int OpenRoot(const std::string& path);
+    int OpenDevice(int root, const std::string& name);
+    int OpenFolder(int dir, const char* name, bool listed);
 
     // A regular file of `dir`, without one trailing newline, read within what is left of the opens
     // and the bytes: one byte more than is left shows that the tree is too large. nullopt with

@@ -1,10 +1,12 @@
 // The WMI client of systems without WMI: the names it answers to, and a capture it never waits on.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -71,32 +73,48 @@ TEST(StandInClient, AnswersTheWholeNamespaceQueryAndPropertyNamesOnly) {
     unsetenv("QZ_FIRMWARE_ATTRIBUTES_DIR");
 }
 
-// A capture's name swapped between a file and a FIFO while queries read it: every query returns,
-// with the file's rows or refused, never waiting on the FIFO (ctest's timeout is the deadline).
-TEST(StandInClient, NeverWaitsOnACaptureSwappedForAFifo) {
+// A capture's name exchanged, as another user would, with a FIFO whose writer waits for a reader,
+// and with a link to the sample, while queries read it: every query returns, with the file's rows
+// or refused, and none opens the FIFO (its writer would get through) or follows the link.
+TEST(StandInClient, OpensNothingButTheRegularFileItNames) {
     const test::ScratchFolder scratch;
-    const std::string& dir = scratch.Path();
-    mkfifo((dir + "/fifo").c_str(), 0600);
+    const std::string capture = scratch / "capture";
+    const std::string swapped[] = {scratch / "fifo", scratch / "link"};
+    std::ifstream sample(QZBIOS_SAMPLE_CAPTURE);
+    std::ofstream(capture) << sample.rdbuf();
+    mkfifo(swapped[0].c_str(), 0600);
+    const std::string writerEnd = scratch / "writer-end";  // the FIFO by a name never exchanged
+    link(swapped[0].c_str(), writerEnd.c_str());
+    symlink(QZBIOS_SAMPLE_CAPTURE, swapped[1].c_str());
     std::atomic<bool> stop{false};
-    std::thread swapper([&] {
-        for (bool file = true; !stop; file = !file) {
-            unlink((dir + "/next").c_str());
-            symlink(file ? QZBIOS_SAMPLE_CAPTURE : "fifo", (dir + "/next").c_str());
-            rename((dir + "/next").c_str(), (dir + "/capture").c_str());
+    std::atomic<bool> opened{false};
+    std::thread writer([&] {
+        const int fd = open(writerEnd.c_str(), O_WRONLY);  // waits for a reader
+        opened = !stop;
+        close(fd);
+    });
+    std::thread exchanger([&] {
+        for (std::size_t i = 0; !stop; ++i) {
+            renameat2(AT_FDCWD, capture.c_str(), AT_FDCWD, swapped[i / 2 % 2].c_str(),
+                      RENAME_EXCHANGE);
         }
     });
-    setenv("QZ_WMI_CAPTURE", (dir + "/capture").c_str(), 1);
+    setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
     std::size_t read = 0;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
         const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
         EXPECT_TRUE(status == kWbemOk || status == kWbemFailed) << status;
         read += status == kWbemOk ? 1 : 0;
     }
     stop = true;
-    swapper.join();
+    exchanger.join();
+    close(open(writerEnd.c_str(), O_RDONLY | O_NONBLOCK));  // lets the writer go
+    writer.join();
     unsetenv("QZ_WMI_CAPTURE");
-    std::printf("%zu of 300 queries read the file\n", read);
+    EXPECT_FALSE(opened);
+    EXPECT_GT(read, 0u);
+    std::printf("%zu of 3000 queries read the file\n", read);
 }
 
 }  // namespace
