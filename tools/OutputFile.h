@@ -6,8 +6,9 @@
 
 namespace qz::tools {
 
-// Writes `text` in place of `path`, whole or not at all. The folder is opened once, and every later
-// step is taken relative to it; the name itself is never followed:
+// Writes `text` in place of `path`, whole or not at all. The folder is opened once, one component
+// at a time and never through a link (a link anywhere on the way is refused), and every later step
+// is taken relative to it; the name itself is never followed:
 // - a new file is written to a temporary file in the folder, flushed, renamed into place, and the
 //   folder flushed. It belongs to the user running the tool, with mode 0666 less the umask;
 // - an existing regular file is replaced the same way. Its mode is kept without the setuid, setgid

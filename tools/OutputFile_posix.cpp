@@ -140,6 +140,44 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 namespace {
 
+// The folder `path`, opened for reading without following a link at any of its components: each is
+// opened in the one before it, never through a link. -1 with `error` set otherwise.
+int OpenFolderWithoutLinks(const std::string& path, std::string& error) {
+    int dir = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::string walked = path[0] == '/' ? "/" : "";
+    for (std::size_t begin = 0; dir >= 0 && begin < path.size();) {
+        std::size_t end = path.find('/', begin);
+        end = end == std::string::npos ? path.size() : end;
+        const std::string component = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        walked += (walked.empty() || walked.back() == '/' ? "" : "/") + component;
+        const int next =
+            openat(dir, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat info {};
+        if (next < 0 && fstatat(dir, component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(info.st_mode)) {
+            error = "'" + walked +
+                    "' is a symbolic link, and qzbios-dump follows no link on the "
+                    "way to its output (name the folder it leads to)";
+            close(dir);
+            return -1;
+        }
+        close(dir);
+        dir = next;
+    }
+    const int folder = dir < 0 ? -1 : openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        error = std::strerror(errno);
+    }
+    if (dir >= 0) {
+        close(dir);
+    }
+    return folder;
+}
+
 // What the output's folder and name are, and what stands at the name: false, with `error` set,
 // when the name is no file's, the folder cannot be opened, or something other than a regular file
 // stands there.
@@ -152,9 +190,9 @@ bool LookAtTarget(const std::string& path, int& folder, std::string& folderPath,
         error = "it names a folder, not a file";
         return false;
     }
-    folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder = OpenFolderWithoutLinks(folderPath, error);
     if (folder < 0) {
-        error = "cannot open the folder '" + folderPath + "': " + std::strerror(errno);
+        error = "cannot open the folder '" + folderPath + "': " + error;
         return false;
     }
     // Everything from here on is relative to the folder, and the name itself is never followed.

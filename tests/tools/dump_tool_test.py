@@ -482,6 +482,9 @@ WRITER = {
     "SocketWithFullBacklog": ("socket", 1, refused("a socket"), {}),
     "Device": ("chardev", 1, refused("a character device"), {}),
     "LongName": ("", 0, None, dict(output="n" * 255)),
+    "LinkedFolder": ("linked-folder", 1, "cannot open the folder 'via/on': 'via' is a symbolic "
+                     "link, and qzbios-dump follows no link on the way to its output",
+                     dict(output="via/on/qzbios.prom")),
     "MissingFolder": ("", 1, "cannot write '.*qzbios.prom': cannot (open|make a temporary file "
                       "in) the folder '.*missing'", dict(output="missing/qzbios.prom", both=1)),
     "WriteFails": ("file", 1, "writing " + TEMPORARY + "File too large", dict(fsize=0)),
@@ -524,6 +527,9 @@ def stand(kind, work, cleanups):
         os.symlink(link, path)
     if kind == "folder":
         os.mkdir(path)
+    if kind == "linked-folder":  # via/on leads back to the folder itself
+        os.mkdir(os.path.join(work, "on"))
+        os.symlink(".", os.path.join(work, "via"))
     if kind == "fifo":
         os.mkfifo(path)
     if kind == "socket":  # listening, its backlog full; named relative to the folder, since a
