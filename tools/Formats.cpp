@@ -32,17 +32,19 @@ std::string LabelValue(const std::string& text) {
 }
 
 // Each setting of `reading` as the firmware publishes it, by device and name, held by the row
-// that holds it in the library; its value as read (none when it could not be), cut to
-// kMaxFirmwareValueBytes.
+// that holds it in the library; its value as read (none when it could not be). Device, name and
+// value are each cut to kMaxFirmwareValueBytes; of names alike in those bytes the last is kept.
 std::map<shared::reading::SettingKey, std::optional<std::string>> EverySetting(
     const shared::sources::Reading& reading) {
     std::map<shared::reading::SettingKey, std::optional<std::string>> settings;
+    const auto cut = [](std::string text) {
+        text.resize(std::min(text.size(), kMaxFirmwareValueBytes));
+        return text;
+    };
     for (const auto& [key, row] : shared::reading::LastRows(reading, true)) {
-        std::optional<std::string> value = reading.rows[row].value;
-        if (value && value->size() > kMaxFirmwareValueBytes) {
-            value->resize(kMaxFirmwareValueBytes);
-        }
-        settings.emplace(key, std::move(value));
+        const std::optional<std::string>& value = reading.rows[row].value;
+        settings[{cut(key.first), cut(key.second)}] =
+            value ? std::optional<std::string>(cut(*value)) : std::nullopt;
     }
     return settings;
 }

@@ -13,7 +13,9 @@ namespace qz::tools {
 // every value as common::TerminalText shows it.
 std::string Table(const shared::qzbios::QZBiosData& record);
 
-// The most bytes of a setting's value that --all-settings shows; the rest is cut.
+// The most bytes of a setting's device, name and value that --all-settings shows; the rest is cut,
+// so that a series of it holds less than 4 KiB even escaped, and a tree's textfile at most its
+// 4096 attributes' series.
 constexpr std::size_t kMaxFirmwareValueBytes = 256;
 
 // One JSON object of the fields in declaration order, indented or on one line, terminal-safe as

@@ -331,6 +331,14 @@ def _(t):
                  series + '"Huge",value="' + "x" * 256 + '"} 1']:
         check(line in out.splitlines(), f"no line {line}", out)
     check(series + '"Turbo-boost"' not in out, "a series of a value not read", out)
+    # Every label is cut at 256 bytes, however long the name a tree gives.
+    attribute = os.path.join(t.work, "long", "\x1b" * 255, "attributes", "a")
+    os.makedirs(attribute, exist_ok=True)
+    write(os.path.join(attribute, "display_name"), "\x1b" * 65536)
+    write(os.path.join(attribute, "current_value"), "\u202e" * 30000)
+    out = expect(t.run("--all-settings", "--format=prometheus",
+                       env={"QZ_FIRMWARE_ATTRIBUTES_DIR": os.path.join(t.work, "long")}), 0)
+    check(max(map(len, out.splitlines())) < 4096, "a line of 4 KiB or more", out[-300:])
     out = expect(t.run("--all-settings", "--format=json", "--capture",
                        t.path("captures/powershell.json")), 0)
     settings = json.loads(out)["firmware_settings"]
