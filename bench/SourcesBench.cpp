@@ -80,7 +80,7 @@ Fixture MakeFixture() {
         WriteFile(dir / "current_value", current + "\n");
         WriteFile(dir / "default_value", current + "\n");
         WriteFile(dir / "display_name",
-                  (wanted ? std::string(qz::shared::qzbios::kNameTable[i].settingName)
+                  (wanted ? std::string(qz::shared::qzbios::kSettings[i].name)
                           : "Vendor Setting " + std::to_string(i)) +
                       "\n");
         WriteFile(dir / "display_name_language_code", "en_US.UTF-8\n");

@@ -16,6 +16,9 @@ using json = nlohmann::json;
 // Deeper than any capture needs; a limit keeps hostile input from growing the parser's stack.
 constexpr std::size_t kMaxDepth = 32;
 
+// The most of the parser's words on an error that a message quotes.
+constexpr std::size_t kMaxQuoted = 160;
+
 // Builds rows straight from the parser's events, so that the document is never held as a tree.
 class CaptureHandler : public nlohmann::json_sax<json> {
 public:
@@ -82,6 +85,11 @@ public:
         const auto tagEnd = what.find("] ");
         if (tagEnd != std::string::npos) {
             what.erase(0, tagEnd + 2);
+        }
+        // The parser quotes the token it stopped at, which may be megabytes long.
+        if (what.size() > kMaxQuoted) {
+            what.resize(kMaxQuoted);
+            what += "...";
         }
         return Fail("not valid JSON at byte " + std::to_string(position) + ": " + what);
     }

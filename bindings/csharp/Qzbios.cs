@@ -76,15 +76,24 @@ public sealed class Settings {
     }
 
     // Sends qzbios's diagnostic records at `maxSeverity` (0 to 6) or more severe to `log`. The
-    // first call's severity and callback hold for the process's life; so that the runtime never
-    // collects the delegate the library calls, it is kept here for that long.
+    // first call that succeeds holds for the process's life, its severity and callback; so that
+    // the runtime never collects a delegate the library may call, every one handed over is kept
+    // here for that long. An exception `log` throws is caught here: it never unwinds through the
+    // library, and the record is lost.
     public static int SetLogger(int maxSeverity, LogRecord log) {
-        kept = (context, severity, function, line, message, library) =>
-            log(severity, Text(function), line, Text(message), Text(library));
-        return Native.SetLogger(maxSeverity, kept, IntPtr.Zero);
+        Native.Callback callback = (context, severity, function, line, message, library) => {
+            try {
+                log(severity, Text(function), line, Text(message), Text(library));
+            } catch (Exception) {
+            }
+        };
+        lock (Kept) {
+            Kept.Add(callback);
+        }
+        return Native.SetLogger(maxSeverity, callback, IntPtr.Zero);
     }
 
-    static Native.Callback kept;
+    static readonly List<Native.Callback> Kept = new List<Native.Callback>();
 
     static string Text(IntPtr text) {
         if (text == IntPtr.Zero) {
@@ -102,6 +111,7 @@ public sealed class Settings {
 
 // The library by its name on each platform.
 static class Native {
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void Callback(IntPtr context, int severity, IntPtr function, uint line,
                                   IntPtr message, IntPtr library);
     static readonly bool Windows = Environment.OSVersion.Platform == PlatformID.Win32NT;
@@ -128,21 +138,29 @@ static class Native {
         [DllImport(Lib)] public static extern int qzbios_set_logger(int max, Callback c, IntPtr x);
     }
 
+    // Looked for beside the assembly only, never in the current folder or along PATH.
     static class W {
         const string Lib = "qz-shared-qzbios-c.dll";
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern int qzbios_read(out IntPtr snapshot);
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern IntPtr qzbios_record(IntPtr snapshot);
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern int qzbios_reading_of(IntPtr s, out NativeReading r);
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern void qzbios_free(IntPtr snapshot);
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern IntPtr qzbios_status_text(int status);
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern IntPtr qzbios_version();
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl),
+         DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         public static extern int qzbios_set_logger(int max, Callback c, IntPtr x);
     }
 }

@@ -42,6 +42,15 @@ class Error(Exception):
         self.status = status
 
 
+class HResult(int):
+    """A status as WMI reports it: an int that shows as its HRESULT, such as 0x80041001."""
+
+    def __repr__(self):
+        return f"0x{self:08X}"
+
+    __str__ = __repr__
+
+
 def _load():
     if sys.platform == "win32":
         here = os.path.dirname(os.path.abspath(__file__))
@@ -64,8 +73,9 @@ VERSION = _c.qzbios_version().decode()
 def read():
     """Reads the settings once. Returns the record as a dict of its fields in order (texts as str,
     bytes that are not UTF-8 as U+FFFD; numbers as int) and what the reading found: its source (one
-    of SOURCES), the settings query's status (0, or its HRESULT) in number and words, how many of
-    the 31 settings were published, and how many of those could not be read. Raises Error."""
+    of SOURCES), the settings query's status (0, or its HRESULT, shown as one) in number and words
+    (bytes that are not UTF-8 as U+FFFD), how many of the 31 settings were published, and how many
+    of those could not be read. Raises Error."""
     snapshot = ctypes.c_void_p()
     status = _c.qzbios_read(ctypes.byref(snapshot))
     if status != 0:
@@ -76,9 +86,10 @@ def read():
                   else getattr(record, name) for name, kind in FIELDS}
         found = _Reading()
         _c.qzbios_reading_of(snapshot, ctypes.byref(found))
-        reading = {"source": SOURCES[found.source], "query_status": found.query_status & 0xFFFFFFFF,
-                   "query_text": found.query_text.decode(), "published": found.published,
-                   "unread": found.unread}
+        reading = {"source": SOURCES[found.source],
+                   "query_status": HResult(found.query_status & 0xFFFFFFFF),
+                   "query_text": found.query_text.decode("utf-8", "replace"),
+                   "published": found.published, "unread": found.unread}
     finally:
         _c.qzbios_free(snapshot)
     return fields, reading

@@ -192,6 +192,8 @@ MADE = [
     (b"[" * 100000, "element 1 is not an object"),
     (b'{"a":' * 100000, "nested deeper than 32 levels"),
     (b"\0" * (8 << 20), "not valid JSON at byte 1: "),
+    (b"[" + b"1" * 100000 + b"]", r"not valid JSON at byte 100001: number overflow parsing "
+                                  r"'1{100,160}\.\.\.\n$"),
 ]
 
 
