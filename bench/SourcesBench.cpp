@@ -79,10 +79,9 @@ Fixture MakeFixture() {
         WriteFile(dir / "type", type + "\n");
         WriteFile(dir / "current_value", current + "\n");
         WriteFile(dir / "default_value", current + "\n");
-        WriteFile(dir / "display_name",
-                  (wanted ? std::string(qz::shared::qzbios::kSettings[i].name)
-                          : "Vendor Setting " + std::to_string(i)) +
-                      "\n");
+        WriteFile(dir / "display_name", (wanted ? std::string(qz::shared::qzbios::kSettings[i].name)
+                                                : "Vendor Setting " + std::to_string(i)) +
+                                            "\n");
         WriteFile(dir / "display_name_language_code", "en_US.UTF-8\n");
         fixture.read.push_back((dir / "display_name").string());
         for (const char* file : {"current_value", "type"}) {

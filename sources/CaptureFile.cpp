@@ -90,13 +90,13 @@ int OpenRegularFile(const std::string& path, std::string& error) {
     const FileDescriptor named(open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (named.fd < 0 || fstat(named.fd, &info) != 0) {
-        SetError(error, errno == ELOOP ? "a symbolic link, which is not followed"
-                                       : std::strerror(errno));
+        SetError(error,
+                 errno == ELOOP ? "a symbolic link, which is not followed" : std::strerror(errno));
         return -1;
     }
     if ((info.st_mode & S_IFMT) != S_IFREG) {
         SetError(error, S_ISLNK(info.st_mode) ? "a symbolic link, which is not followed"
-                                               : "not a regular file");
+                                              : "not a regular file");
         return -1;
     }
     char self[64] = {};
@@ -106,8 +106,8 @@ int OpenRegularFile(const std::string& path, std::string& error) {
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     }
     struct stat opened {};
-    if (fd >= 0 && (!IsRegular(fd, opened) || opened.st_ino != info.st_ino ||
-                    opened.st_dev != info.st_dev)) {
+    if (fd >= 0 &&
+        (!IsRegular(fd, opened) || opened.st_ino != info.st_ino || opened.st_dev != info.st_dev)) {
         close(fd);
         errno = EINVAL;
         fd = -1;

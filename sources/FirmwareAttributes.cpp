@@ -189,7 +189,8 @@ private:
         }
         // The administrator's password is the setup password, the system's the power-on one.
         const std::pair<const char*, std::string_view> kPasswords[] = {
-            {"Admin", qzbios::SettingNameOf("BIOSAPS")}, {"System", qzbios::SettingNameOf("POSTPS")}};
+            {"Admin", qzbios::SettingNameOf("BIOSAPS")},
+            {"System", qzbios::SettingNameOf("POSTPS")}};
         const common::FileDescriptor authentication(
             m_budget.Within() ? m_budget.OpenFolder(folder.fd, "authentication", false) : -1);
         for (const auto& [entry, setting] : kPasswords) {

@@ -115,15 +115,15 @@ std::optional<std::string> ReadAttributeFile(int dir, const char* name, std::siz
 }  // namespace
 
 void KeepDevices(int root, std::vector<std::string>& names) {
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [root](const std::string& device) {
-                                   const FileDescriptor folder(OpenDevice(root, device.c_str()));
-                                   const FileDescriptor attributes(
-                                       folder.fd < 0 ? -1
-                                                     : OpenFolder(folder.fd, "attributes", false));
-                                   return attributes.fd < 0;
-                               }),
-                names.end());
+    names.erase(
+        std::remove_if(names.begin(), names.end(),
+                       [root](const std::string& device) {
+                           const FileDescriptor folder(OpenDevice(root, device.c_str()));
+                           const FileDescriptor attributes(
+                               folder.fd < 0 ? -1 : OpenFolder(folder.fd, "attributes", false));
+                           return attributes.fd < 0;
+                       }),
+        names.end());
 }
 
 bool TreeBudget::List(int dir, std::vector<std::string>& names) {
