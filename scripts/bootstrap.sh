@@ -49,19 +49,20 @@ if [ "${#missing[@]}" -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   # Packages of services (prometheus, its node exporter) must not start them here: a policy that
   # refuses every start stands while they install, unless the machine has one of its own.
+  # It is removed on any exit, an interrupted one included.
   policy=/usr/sbin/policy-rc.d
   made_policy=0
   if [ ! -e "$policy" ]; then
+    made_policy=1
+    trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
     printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
     "${sudo_cmd[@]}" chmod 755 "$policy"
-    made_policy=1
   fi
-  installed=0
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" || installed=$?
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
   if [ "$made_policy" = 1 ]; then
     "${sudo_cmd[@]}" rm -f "$policy"
+    trap - EXIT
   fi
-  [ "$installed" = 0 ] || exit "$installed"
 fi
 
 # plog: take the distribution's own package when its suites carry one (Debian 13 and later). Debian 12

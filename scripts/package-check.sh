@@ -61,12 +61,24 @@ debs=()
 for deb in "$out"/a/*.deb; do
   case "$deb" in *-dbgsym_*) ;; *) debs+=("$deb") ;; esac
 done
+# autopkgtest installs the packages on this machine; those that were not installed before are
+# removed again afterwards, and nothing else.
+ours=(libqzbios-dev qzbios-dump libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2)
+installed_before=()
+for package in "${ours[@]}"; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+    installed_before+=("$package")
+  fi
+done
 tested=0
 autopkgtest --no-built-binaries "${debs[@]}" "$out"/source/qzbios_*.dsc -- null \
   >"$out/autopkgtest.log" 2>&1 || tested=$?
 sed -n '/@@ summary/,$p' "$out/autopkgtest.log" | tail -n +2
-apt-get purge -y -qq libqzbios-dev qzbios-dump libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2 \
-  >/dev/null 2>&1 || true
+remove=()
+for package in "${ours[@]}"; do
+  [[ " ${installed_before[*]} " == *" $package "* ]] || remove+=("$package")
+done
+[ "${#remove[@]}" = 0 ] || apt-get purge -y -qq "${remove[@]}" >/dev/null 2>&1 || true
 if [ "$tested" != 0 ]; then
   tail -n 40 "$out/autopkgtest.log" >&2
   echo "package-check: autopkgtest failed ($tested); the log is $out/autopkgtest.log" >&2

@@ -36,8 +36,16 @@ if [ ! -e $base ]; then
   mv $base.part $base
 fi
 
-root=$vm/root
-rm -rf $root $vm/man && mkdir -p $root/opt/qzbios-vm/previous $root/opt/qzbios-vm/new
+# The guest's root holds setuid programs: it stands in a folder only root may enter, and it, the
+# disk and a running qemu go on any exit.
+root=$(mktemp -d "$PWD/$vm/root.XXXXXX")
+qemu=
+cleanup() {
+  [ -z "$qemu" ] || kill "$qemu" 2>/dev/null || true
+  rm -rf "$root" $vm/disk.img
+}
+trap cleanup EXIT
+rm -rf $vm/man && mkdir -p $root/opt/qzbios-vm/previous $root/opt/qzbios-vm/new
 tar -xf $base -C $root
 cp $(packages "$old") $root/opt/qzbios-vm/previous/
 cp $(packages "$debs") $root/opt/qzbios-vm/new/
@@ -83,11 +91,14 @@ boot() {
     -append "root=/dev/vda rw console=ttyS0 panic=-1" -serial file:$vm/console.log \
     -drive file=$vm/disk.img,if=virtio,format=raw -smbios type=11,value="Dell System" \
     -acpitable file=$vm/thinklmi.aml -acpitable file=$vm/dell.aml 2>$vm/qemu.log &
-  local qemu=$!
+  qemu=$!
   started() { grep -q 'qzbios-vm: started' $vm/console.log 2>/dev/null; }
   for _ in $(seq "$2"); do started && break || sleep 1; done
-  started || { kill $qemu; wait $qemu; return 1; }
-  wait $qemu
+  started || { kill $qemu; wait $qemu || true; qemu=; return 1; }
+  local status=0
+  wait $qemu || status=$?
+  qemu=
+  return $status
 }
 start=$SECONDS
 [ -w /dev/kvm ] && boot kvm 60 || boot tcg 900 || fail "no start: $(tail $vm/console.log)"
@@ -132,5 +143,5 @@ if any(r["health"] != "ok" for g in rules for r in g["rules"]):
 sys.exit("vm_test: " + "; ".join(failed) if failed else 0)
 END
 cat $out/checks
-rm -rf $root $vm/disk.img $vm/man
+rm -rf $vm/man
 echo "vm_test: both drivers read the capture; $(grep -c ^ok $out/checks) checks in the guest passed"
