@@ -49,7 +49,7 @@ char32_t Decode(std::string_view text, std::size_t at, std::size_t& length) {
         length = 0;
         return 0;
     }
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    char32_t c = length == 1 ? lead : static_cast<char32_t>(lead & (0x7FU >> length));
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(at + i) & 0xC0) != 0x80) {
             length = 0;

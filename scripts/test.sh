@@ -2,8 +2,9 @@
 # The whole test suite, as CI runs it: installs what is missing, checks formatting, builds with
 # warnings as errors and runs the plain and the sanitizer suites on Linux at once, checks the ABI
 # against its baselines and that no binary searches the current folder, then lints, runs valgrind
-# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), ThreadSanitizer's suite, a short
-# run of the benchmarks, the packages (built with their tests) and a host built against them, the
+# and the fuzzers (QZBIOS_FUZZ_SECONDS per target, 60 by default), ThreadSanitizer's suite, the
+# suite built by g++ with sanitizers and with Debian's hardening flags, a short run of the
+# benchmarks, the packages (built with their tests) and a host built against them, the
 # fleet path on a Debian 12 machine under qemu (emulated firmware that the kernel's drivers read, an
 # upgrade from the previous release, systemd, node_exporter, Prometheus), the source package,
 # reproducibility and autopkgtest,
@@ -97,6 +98,22 @@ cmake --preset tsan
 cmake --build --preset tsan
 no_empty_runpath tsan
 ctest --preset tsan
+
+echo "== g++ with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan-gcc
+cmake --build --preset asan-gcc
+ctest --preset asan-gcc >build/asan-gcc/suite.log 2>&1 || { cat build/asan-gcc/suite.log && exit 1; }
+tail -n 3 build/asan-gcc/suite.log
+
+echo "== Debian's hardening flags, as the package build takes them"
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+cmake --preset hardened -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)"
+cmake --build --preset hardened
+ctest --preset hardened >build/hardened/suite.log 2>&1 || { cat build/hardened/suite.log && exit 1; }
+tail -n 3 build/hardened/suite.log
+no_empty_runpath hardened
 
 echo "== benchmarks, one short run (build/bench/report.md)"
 bash scripts/bench.sh --quick >/dev/null

@@ -242,10 +242,10 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
                 "': " + std::strerror(errno);
         return false;
     }
-    // The group is kept where this user may set it (a sandbox may forbid even that); the file is
-    // never given to another owner.
-    if (existing) {
-        (void)fchown(file.fd, static_cast<uid_t>(-1), existing->st_gid);
+    // The group is kept where this user may set it (a sandbox may forbid even that: the file then
+    // keeps this user's group); the file is never given to another owner.
+    if (existing && fchown(file.fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
+        // Nothing else to do: the file is written all the same.
     }
     const char* failed = nullptr;
     if (!WriteAll(file.fd, text)) {

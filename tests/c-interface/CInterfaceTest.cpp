@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -172,7 +171,7 @@ TEST(CInterface, ReadsWhatTheLibrarysClassReadsAndSaysWhatFailed) {
     for (const auto& [status, text] : texts) {
         EXPECT_STREQ(qzbios_status_text(status), text);
     }
-    EXPECT_TRUE(std::regex_match(qzbios_version(), std::regex(R"(\d+\.\d+\.\d+)")));
+    EXPECT_STREQ(qzbios_version(), QZBIOS_VERSION);
 }
 
 // The host's own plog receives a record as the library forwards one: the function in the file field

@@ -46,8 +46,9 @@ TEST(TreeLimits, AdmitTheEdgeAndRefuseOneMore) {
         for (std::size_t i = 0; i < tree.attributes + tree.small; ++i) {
             const std::string folder = root + "/dev/attributes/a" + std::to_string(100000 + i);
             std::filesystem::create_directory(folder);
-            link((root + (i < tree.attributes ? "/large" : "/small")).c_str(),
-                 (folder + "/current_value").c_str());
+            ASSERT_EQ(link((root + (i < tree.attributes ? "/large" : "/small")).c_str(),
+                           (folder + "/current_value").c_str()),
+                      0);
         }
         Reading read;
         ReadFirmwareAttributes(root, Scope::Every, read);

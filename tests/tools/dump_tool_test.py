@@ -457,7 +457,7 @@ def _(t):
     # A process that setgid or a capability made undumpable can read neither its own
     # /proc/self/environ nor be stopped by LeakSanitizer: a sanitizer build tries setuid alone.
     with open(tool, "rb") as binary:
-        sanitized = b"LeakSanitizer" in binary.read()
+        sanitized = b"__asan_init" in binary.read()
     for kind in ["setuid"] + ([] if sanitized else ["setgid", "capability"]):
         t.command = [shutil.copy(tool, os.path.join(base, kind))]
         os.chmod(t.command[0], {"setuid": 0o4755, "setgid": 0o2755}.get(kind, 0o755))

@@ -84,8 +84,8 @@ TEST(StandInClient, OpensNothingButTheRegularFileItNames) {
     std::ofstream(capture) << sample.rdbuf();
     mkfifo(swapped[0].c_str(), 0600);
     const std::string writerEnd = scratch / "writer-end";  // the FIFO by a name never exchanged
-    link(swapped[0].c_str(), writerEnd.c_str());
-    symlink(QZBIOS_SAMPLE_CAPTURE, swapped[1].c_str());
+    ASSERT_EQ(link(swapped[0].c_str(), writerEnd.c_str()), 0);
+    ASSERT_EQ(symlink(QZBIOS_SAMPLE_CAPTURE, swapped[1].c_str()), 0);
     std::atomic<bool> stop{false};
     std::atomic<bool> opened{false};
     std::thread writer([&] {
