@@ -345,6 +345,14 @@ def _(t):
                        t.path("captures/powershell.json")), 0)
     settings = json.loads(out)["firmware_settings"]
     check(len(settings) == 5, "not the capture's 5 names", out)
+    # Every setting counted once, whether the reading holds the others' rows or only their names.
+    odd = {"QZ_FIRMWARE_ATTRIBUTES_DIR": t.path("firmware-attributes-odd")}
+    for args, env, count in [(["--capture", t.path("captures/powershell.json")], {}, 5),
+                             (["--capture", t.path("firmware-attributes-odd.json")], {}, 14),
+                             ([], odd, 14)]:
+        for more in [[], ["--all-settings"]]:
+            out = t.run("--format=prometheus", *more, *args, env=env)[1]
+            check(f"qzbios_firmware_settings {count}\n" in out, f"not {count} settings", out)
     check({"device": "", "setting": "Not Strings", "value": None} in settings, "a null", out)
 
 
@@ -618,6 +626,21 @@ def writer(t, name):
 for writer_name, row in WRITER.items():
     case("Writer." + writer_name, both=bool(row[3].get("both")))(
         lambda t, n=writer_name: writer(t, n))
+
+
+# The file is flushed before it is renamed into place, and the folder after, so that a crash leaves
+# the old file or the new one.
+@case("Writer.FlushesFileThenFolder")
+def _(t):
+    if not shutil.which("strace"):
+        sys.exit(77)
+    trace = os.path.join(t.work, "trace")
+    expect(t.run("--output", os.path.join(t.work, "out.prom"), "--capture",
+                 t.path("captures/one-object.json"),
+                 prefix=["strace", "-f", "-qq", "-o", trace, "-e", "trace=fsync,rename,renameat,"
+                         "renameat2"]), 0)
+    calls = [re.sub(r"^\d+ +", "", line).split("(")[0] for line in read(trace).splitlines()]
+    check(calls[-3:] == ["fsync", "renameat", "fsync"], "not fsync, rename, fsync", calls)
 
 
 # Root writes into a folder while its owner swaps the name between their file and a link to a
