@@ -57,16 +57,18 @@ const char kUsage[] =
     "Exit status:\n"
     "  0  the settings were read and written out\n"
     "  1  the run failed: the library reported an error, there was nothing to record,\n"
-    "     the source was beyond its limits, or the output could not be written\n"
+    "     a capture had no row with a Name the library can use, the source was beyond\n"
+    "     its limits, or the output could not be written\n"
 #if defined(_WIN32)
     "  2  a usage error\n"
-    "  3  written, but incomplete: a value of one of the 31 settings could not be read\n";
+    "  3  written, but incomplete: a value of one of the 31 settings (of any setting with\n"
+    "     record and --all-settings) could not be read\n";
 #else
     "  2  a usage error, a capture file that cannot be read or parsed, or a run with\n"
     "     privileges it was given by setuid, setgid or file capabilities\n"
-    "  3  written, but incomplete: a value of one of the 31 settings could not be read\n"
-    "     (the kernel shows current values to root only; a capture holds null), or a\n"
-    "     capture held no row with a Name the library can use\n";
+    "  3  written, but incomplete: a value of one of the 31 settings (of any setting with\n"
+    "     record and --all-settings) could not be read: the kernel shows current values\n"
+    "     to root only; a capture holds null\n";
 #endif
 
 const char* const kSeverityNames[] = {"none", "fatal", "error",  "warning",

@@ -1,11 +1,14 @@
 // qzbios-dump: prints the BIOS attributes exactly as a host reads them from the records, or
 // records every setting the machine publishes.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
+#include <map>
 #include <string>
+#include <vector>
 
 #include <plog/Record.h>
 
@@ -87,8 +90,26 @@ std::string Described(const Reading& reading) {
     return text;
 }
 
+// The values of `reading` that were not read, by why: of the 31 settings, or with `every` of every
+// setting the reading holds (the row that holds each, as the library keeps them).
+std::map<std::string, std::vector<std::string>> Unread(const Reading& reading,
+                                                       const Coverage& coverage, bool every) {
+    if (!every) {
+        return coverage.unread;
+    }
+    std::map<std::string, std::vector<std::string>> unread;
+    for (const auto& [key, row] : qz::shared::reading::LastRows(reading, true)) {
+        if (!reading.rows[row].value) {
+            const auto reason = reading.unread.find(row);
+            unread[reason != reading.unread.end() ? reason->second : "not read"].push_back(
+                key.second);
+        }
+    }
+    return unread;
+}
+
 // What to say of the reading once the output is written; whether it was incomplete.
-bool Notes(const Reading& reading, const Coverage& coverage) {
+bool Notes(const Reading& reading, const Coverage& coverage, bool every) {
     // What this firmware publishes, said once: a setting it does not publish is a fact about the
     // machine, not a failure.
     if (reading.source != Source::None && coverage.publishedCount < coverage.read.size()) {
@@ -97,7 +118,8 @@ bool Notes(const Reading& reading, const Coverage& coverage) {
             Plural(coverage.otherSettings, "other setting", "other settings") +
             " ('qzbios-dump record FILE' shows every setting)");
     }
-    for (const auto& [reason, names] : coverage.unread) {
+    bool incomplete = false;
+    for (const auto& [reason, names] : Unread(reading, coverage, every)) {
         std::string list;
         for (const std::string& name : names) {
             list += (list.empty() ? "" : ", ") + TerminalText(name);
@@ -107,16 +129,24 @@ bool Notes(const Reading& reading, const Coverage& coverage) {
             (reason == std::strerror(EACCES)
                  ? " (the kernel shows current values to root only: run qzbios-dump as root)"
                  : ""));
+        incomplete = true;
     }
-    // A capture whose rows all lack a usable Name is most likely written by hand, wrongly.
-    const bool unusable = reading.source == Source::Capture && reading.rows.empty() &&
-                          reading.otherSettings == 0 && reading.unnamedRows > 0;
-    if (unusable) {
-        Say("capture file " + Shown(reading.location, "standard input") +
-            ": no row has a \"Name\" that is a string (" + std::to_string(reading.unnamedRows) +
-            " read; the members are \"Name\" and \"Value\", letter case included)");
+    return incomplete;
+}
+
+// Whether a capture holds rows but none with a usable Name: most likely written by hand, wrongly.
+// Says so, for every mode alike.
+bool Unusable(const Reading& reading) {
+    const bool named = std::any_of(reading.rows.begin(), reading.rows.end(),
+                                   [](const auto& row) { return row.name.has_value(); });
+    if (reading.source != Source::Capture || named || reading.otherSettings != 0 ||
+        reading.unnamedRows == 0) {
+        return false;
     }
-    return unusable || coverage.unreadCount > 0;
+    Say("capture file " + Shown(reading.location, "standard input") +
+        ": no row has a \"Name\" that is a string (" + std::to_string(reading.unnamedRows) +
+        " read; the members are \"Name\" and \"Value\", letter case included)");
+    return true;
 }
 
 // Writes `text` to standard output ("-") or in place of the file `path`; the exit status.
@@ -217,10 +247,14 @@ int Run(const Options& options) {
         Say("no settings source found: " + Described(reading));
     }
     try {
+        if (Unusable(reading)) {
+            return kExitFailed;
+        }
         const auto coverage = qz::shared::reading::CoverageOf(reading);
         const int status =
             options.record ? Record(*options.record, reading) : Print(options, reading, coverage);
-        const bool incomplete = Notes(reading, coverage);
+        const bool incomplete =
+            Notes(reading, coverage, request.scope == qz::shared::sources::Scope::Every);
         return status == 0 && incomplete ? kExitIncomplete : status;
     } catch (const std::bad_alloc&) {
         Say("out of memory");
