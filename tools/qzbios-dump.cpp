@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <plog/Log.h>
 #include <plog/Record.h>
 
 #include "bios/QZBiosImpl.h"
@@ -170,10 +171,6 @@ int Write(const std::string& path, const std::string& text) {
 
 // The record the library makes of the rows, in the format asked for; the exit status.
 int Print(const Options& options, const Reading& reading, const Coverage& coverage) {
-    static StderrAppender appender;
-    if (options.logLevel) {
-        qzSharedInitializeLogger(*options.logLevel, &appender);
-    }
     std::string text;
     try {
         qz::shared::qzbios::QZBiosImpl bios;
@@ -216,6 +213,18 @@ int Record(const std::string& path, const Reading& reading) {
     return written;
 }
 
+// Installs the library's logger when --log-level asks for it, and says there what the run reads.
+void LogReading(const Options& options, const qz::shared::sources::SourceRequest& request) {
+    static StderrAppender appender;
+    if (options.logLevel) {
+        qzSharedInitializeLogger(*options.logLevel, &appender);
+    }
+    PLOGD << "reading the settings from "
+          << (request.capture ? "capture " + Shown(*request.capture, "standard input")
+              : request.root  ? "firmware-attributes " + TerminalText(*request.root)
+                              : std::string("the machine"));
+}
+
 int Run(const Options& options) {
     qz::shared::sources::SourceRequest request = qz::shared::sources::RequestFromEnvironment();
     if (options.capture) {
@@ -229,6 +238,7 @@ int Run(const Options& options) {
             return UsageError("the output " + Shown(output, "") + " is the capture being read");
         }
     }
+    LogReading(options, request);
     const Reading reading = qz::shared::reading::ReadSettings(request);
     if (reading.refusal == Refusal::Named) {
         Say(TerminalText(reading.why));
@@ -241,6 +251,8 @@ int Run(const Options& options) {
                  : "firmware-attributes " + TerminalText(reading.location) + ": " + reading.why));
         return kExitFailed;
     }
+    PLOGD << "read " << reading.rows.size() << " rows, " << reading.unread.size()
+          << " of them without a value; source: " << Described(reading);
     if (options.showSource) {
         Say("source: " + Described(reading));
     } else if (reading.source == Source::None) {

@@ -136,7 +136,8 @@ for name, args, status, pattern in FLAGS:
 
 @case("NumericLogLevelAndFullDisk", both=True)
 def _(t):
-    expect(t.run("--log-level", "6", "--format", "jsonl"), 0, out='"NetPXEBoot":"NA",')
+    expect(t.run("--log-level", "6", "--format", "jsonl"), 0, out='"NetPXEBoot":"NA",',
+           err=r"\[debug\] [^\n]*: reading the settings from [^\n]*\n.*\[debug\] [^\n]*: read 0 rows")
     expect(t.run("--format", "json", stdout="/dev/full"), 1,
            err="cannot write the output: No space left on device")
 
