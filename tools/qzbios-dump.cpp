@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <stdexcept>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
