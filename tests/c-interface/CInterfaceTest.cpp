@@ -297,6 +297,7 @@ TEST(CInterface, LogsThroughTheCallbackUnderTheFirstCallRules) {
     EXPECT_EQ(gCalledBack[0], QZBIOS_FAILED);
     EXPECT_EQ(gCalledBack[1], QZBIOS_FAILED);
     std::vector<std::string> functions;
+    functions.reserve(first.size());
     for (const LogRecord& record : first) {
         functions.push_back(record.function);
     }
