@@ -12,6 +12,7 @@ constexpr std::int32_t kWbemFailed = static_cast<std::int32_t>(0x80041001u);
 constexpr std::int32_t kWbemNotFound = static_cast<std::int32_t>(0x80041002u);
 constexpr std::int32_t kWbemOutOfMemory = static_cast<std::int32_t>(0x80041006u);
 constexpr std::int32_t kWbemInvalidNamespace = static_cast<std::int32_t>(0x8004100Eu);
+constexpr std::int32_t kWbemInvalidClass = static_cast<std::int32_t>(0x80041010u);
 constexpr std::int32_t kWbemInvalidQuery = static_cast<std::int32_t>(0x80041017u);
 
 // A status in words: its name and meaning where WMI or COM defines one a query meets, and always
@@ -25,6 +26,7 @@ inline std::string WbemStatusText(std::int32_t status) {
         {0x80041001u, "WBEM_E_FAILED, the call failed"},
         {0x80041002u, "WBEM_E_NOT_FOUND, the object was not found"},
         {0x80041003u, "WBEM_E_ACCESS_DENIED, access is denied"},
+        {0x80041004u, "WBEM_E_PROVIDER_FAILURE, the provider failed"},
         {0x80041006u, "WBEM_E_OUT_OF_MEMORY, out of memory"},
         {0x8004100Au, "WBEM_E_CRITICAL_ERROR, WMI failed"},
         {0x8004100Eu, "WBEM_E_INVALID_NAMESPACE, the namespace does not exist"},

@@ -30,7 +30,18 @@ sources::Reading ReadSettings(const sources::SourceRequest& request) noexcept {
             }
             collector.Add(std::move(row));
         }
+        // A provider that failed or ran out of time while the rows came gives no reading: rows
+        // cut short would read as settings the firmware does not publish.
+        if (reading.status == common::kWbemOk) {
+            reading.status = client.RowsStatus();
+        }
         reading.location = "WMI";
+        if (reading.status != common::kWbemOk) {
+            reading.rows.clear();
+            reading.unread.clear();
+            reading.otherSettings = 0;
+            reading.unnamedRows = 0;
+        }
         reading.source =
             reading.status == common::kWbemOk ? sources::Source::Wmi : sources::Source::None;
     } catch (const std::exception&) {

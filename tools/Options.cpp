@@ -58,7 +58,8 @@ const char kUsage[] =
     "  0  the settings were read and written out\n"
     "  1  the run failed: the library reported an error, there was nothing to record,\n"
     "     a capture had no row with a Name the library can use, the source was beyond\n"
-    "     its limits, or the output could not be written\n"
+    "     its limits, the WMI provider failed the query, or the output could not be\n"
+    "     written\n"
 #if defined(_WIN32)
     "  2  a usage error\n"
     "  3  written, but incomplete: a value of one of the 31 settings (of any setting with\n"

@@ -150,6 +150,14 @@ bool Unusable(const Reading& reading) {
     return true;
 }
 
+// Whether the machine's WMI provider failed the settings query, or did not answer in time, as
+// Described says; a machine without the provider (no such namespace or class) did not fail.
+bool QueryFailed(const Reading& reading) {
+    using namespace qz::shared::common;
+    return reading.source == Source::None && reading.location == "WMI" &&
+           reading.status != kWbemInvalidNamespace && reading.status != kWbemInvalidClass;
+}
+
 // Writes `text` to standard output ("-") or in place of the file `path`; the exit status.
 int Write(const std::string& path, const std::string& text) {
     if (path == "-") {
@@ -267,7 +275,10 @@ int Run(const Options& options) {
             options.record ? Record(*options.record, reading) : Print(options, reading, coverage);
         const bool incomplete =
             Notes(reading, coverage, request.scope == qz::shared::sources::Scope::Every);
-        return status == 0 && incomplete ? kExitIncomplete : status;
+        return status != 0            ? status
+               : QueryFailed(reading) ? kExitFailed
+               : incomplete           ? kExitIncomplete
+                                      : 0;
     } catch (const std::bad_alloc&) {
         Say("out of memory");
         return kExitFailed;

@@ -83,6 +83,8 @@ bool WMIClient::GetNext() {
     return true;
 }
 
+std::int32_t WMIClient::RowsStatus() const { return m_state ? kWbemOk : kWbemOutOfMemory; }
+
 std::int32_t WMIClient::GetValue(const std::wstring& property, const char** value) {
     *value = nullptr;
     if (!m_state || m_state->current == nullptr) {

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 #include <wbemidl.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -123,12 +124,14 @@ struct WMIClient::State {
     ComPtr<IWbemClassObject> current;
     std::string text;        // the last string handed out
     ULONGLONG deadline = 0;  // GetTickCount64 after which the query's rows are not waited for
+    HRESULT rowsStatus = kWbemOk;
 };
 
 // A provider that hangs must not hang the host's thread: the connection returns within two minutes
 // (WBEM_FLAG_CONNECT_USE_MAX_WAIT), each row is waited for at most kRowWait, and all rows of one
-// query at most kQueryWait from the query on; a query that runs out of time ends as if it had no
-// more rows.
+// query at most kQueryWait from the query on, each wait no longer than what is left; a query that
+// runs out of time ends its rows with WBEM_S_TIMEDOUT, and one whose provider fails with that
+// failure (RowsStatus).
 constexpr LONG kRowWait = 5000;
 constexpr ULONGLONG kQueryWait = 30000;
 
@@ -178,6 +181,7 @@ std::int32_t WMIClient::Query(const std::wstring& query) {
     State& state = *m_state;
     state.current.Reset();
     state.rows.Reset();
+    state.rowsStatus = kWbemOk;
     if (!state.services) {
         return state.connectStatus;
     }
@@ -206,17 +210,30 @@ bool WMIClient::GetNext() {
         return false;
     }
     for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= state.deadline) {
+            state.rowsStatus = WBEM_S_TIMEDOUT;
+            state.rows.Reset();
+            return false;
+        }
+        const auto wait = static_cast<LONG>(std::min<ULONGLONG>(kRowWait, state.deadline - now));
         ULONG returned = 0;
-        const HRESULT hr = state.rows->Next(kRowWait, 1, state.current.Put(), &returned);
+        const HRESULT hr = state.rows->Next(wait, 1, state.current.Put(), &returned);
         if (hr == WBEM_S_NO_ERROR && returned == 1) {
             return true;
         }
         state.current.Reset();
-        if (hr != WBEM_S_TIMEDOUT || GetTickCount64() >= state.deadline) {
+        if (hr != WBEM_S_TIMEDOUT) {
+            // WBEM_S_FALSE: no more rows. Anything else that fails is the provider's failure.
+            state.rowsStatus = FAILED(hr) ? hr : kWbemOk;
             state.rows.Reset();
             return false;
         }
     }
+}
+
+std::int32_t WMIClient::RowsStatus() const {
+    return m_state ? static_cast<std::int32_t>(m_state->rowsStatus) : kWbemOutOfMemory;
 }
 
 std::int32_t WMIClient::GetValue(const std::wstring& property, const char** value) {

@@ -43,6 +43,11 @@ public:
     // current row) `*value` is set to null and the result is negative.
     virtual std::int32_t GetValue(const std::wstring& property, const char** value);
 
+    // What ended the rows of the last query: 0 while rows come, and when they ended as they
+    // should; the failure the provider reported while they came, or WBEM_S_TIMEDOUT (0x40004)
+    // when they did not all come in time.
+    std::int32_t RowsStatus() const;
+
 private:
     struct State;
     std::unique_ptr<State> m_state;
