@@ -29,7 +29,7 @@ constexpr int kNoTerminal = O_NOCTTY;
 
 // Reads what is left of `fd`, at most kMaxCaptureBytes, and parses it.
 bool ReadAndParse(int fd, std::vector<SettingRow>& rows, std::string& error) noexcept {
-    try {
+    return Guarded(error, "out of memory while reading it", [&] {
         std::string text;
         char buffer[65536];
         for (;;) {
@@ -56,12 +56,7 @@ bool ReadAndParse(int fd, std::vector<SettingRow>& rows, std::string& error) noe
             return false;
         }
         return ParseCapture(text, rows, error);
-    } catch (const std::bad_alloc&) {
-        SetError(error, "out of memory while reading it");
-    } catch (const std::exception& e) {
-        SetError(error, e.what());
-    }
-    return false;
+    });
 }
 
 bool IsRegular(int fd, struct stat& info) {

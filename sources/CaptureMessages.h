@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
 
 #include "sources/Capture.h"
@@ -20,6 +21,20 @@ inline void SetError(std::string& error, const char* text) noexcept {
             error.push_back(text[i]);
         }
     }
+}
+
+// Runs `work`, which says whether it succeeded; memory running out (`error` then says
+// `outOfMemory`) or another exception is a failure too. Never throws.
+template <typename Work>
+bool Guarded(std::string& error, const char* outOfMemory, Work work) noexcept {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        SetError(error, outOfMemory);
+    } catch (const std::exception& e) {
+        SetError(error, e.what());
+    }
+    return false;
 }
 
 // What a capture beyond kMaxCaptureBytes is.

@@ -186,7 +186,7 @@ bool DecodeUtf16(std::string_view bytes, bool bigEndian, std::u16string& out, st
 
 bool ParseCapture(std::string_view text, std::vector<SettingRow>& rows,
                   std::string& error) noexcept {
-    try {
+    return Guarded(error, "out of memory while reading it", [&] {
         if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
             text.remove_prefix(3);
         } else if (text.size() >= 2 &&
@@ -199,12 +199,7 @@ bool ParseCapture(std::string_view text, std::vector<SettingRow>& rows,
             return ParseWith(wide, rows, error);
         }
         return ParseWith(text, rows, error);
-    } catch (const std::bad_alloc&) {
-        SetError(error, "out of memory while reading it");
-    } catch (const std::exception& e) {
-        SetError(error, e.what());
-    }
-    return false;
+    });
 }
 
 }  // namespace qz::shared::sources

@@ -34,7 +34,7 @@ void AppendMember(std::string& text, const char* name, const std::optional<std::
 
 bool CaptureText(const std::vector<SettingRow>& rows, std::string& text,
                  std::string& error) noexcept {
-    try {
+    return Guarded(error, "out of memory while writing it", [&] {
         if (rows.size() > kMaxCaptureRows) {
             error = std::to_string(rows.size()) + " settings, more than the " +
                     std::to_string(kMaxCaptureRows) + " rows a capture may have";
@@ -57,12 +57,7 @@ bool CaptureText(const std::vector<SettingRow>& rows, std::string& text,
             return false;
         }
         return true;
-    } catch (const std::bad_alloc&) {
-        SetError(error, "out of memory while writing it");
-    } catch (const std::exception& e) {
-        SetError(error, e.what());
-    }
-    return false;
+    });
 }
 
 }  // namespace qz::shared::sources
