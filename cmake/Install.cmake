@@ -31,6 +31,15 @@ endforeach()
 install(TARGETS qzbios-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qzbios DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/fleet/qzbios.rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/qzbios)
+# The fleet's baseline is the administrator's to set: configuration, which an upgrade keeps (on
+# Windows, a template for the Prometheus server's).
+if(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/fleet/qzbios-baseline.rules.yml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/qzbios)
+else()
+    install(FILES ${PROJECT_SOURCE_DIR}/fleet/qzbios-baseline.rules.yml
+            DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/qzbios)
+endif()
 # The bindings of other languages. On Windows the Python module stands beside the C library, which it
 # loads by its full path.
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/csharp/Qzbios.cs

@@ -74,13 +74,17 @@ wait $! && rewritten=yes
 check "100 scrapes during 100 rewrites see the whole file" test "${rewritten:-no} $torn" = "yes 0"
 check "no temporary file is left" [ -z "$(find ${file%/*} -name '.*')" ]
 
-# Prometheus scrapes node_exporter and evaluates the shipped rules, with the baseline changed in its
-# one place so that this machine's VTX differs from it.
-sed 's/{setting: VTX, value: Enable}/{setting: VTX, value: Disable}/' \
-  /usr/share/qzbios/qzbios.rules.yml >/etc/prometheus/qzbios.rules.yml
+# Prometheus scrapes node_exporter and evaluates the shipped rules, with a baseline set in its one
+# place so that this machine's VTX differs from it.
+cat >/etc/qzbios/qzbios-baseline.rules.yml <<'END'
+groups:
+  - name: qzbios-baseline
+    rules:
+      - {record: qzbios_baseline_info, expr: vector(1), labels: {setting: VTX, value: Disable}}
+END
 cat >/etc/prometheus/prometheus.yml <<'END'
 global: {scrape_interval: 2s, evaluation_interval: 2s}
-rule_files: [/etc/prometheus/qzbios.rules.yml]
+rule_files: [/usr/share/qzbios/qzbios.rules.yml, /etc/qzbios/qzbios-baseline.rules.yml]
 scrape_configs:
   - job_name: node
     static_configs: [{targets: ['127.0.0.1:9100']}]
