@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -97,11 +98,14 @@ TEST(StandInClient, OpensNothingButTheRegularFileItNames) {
         for (std::size_t i = 0; !stop; ++i) {
             renameat2(AT_FDCWD, capture.c_str(), AT_FDCWD, swapped[i / 2 % 2].c_str(),
                       RENAME_EXCHANGE);
+            std::this_thread::yield();
         }
     });
     setenv("QZ_WMI_CAPTURE", capture.c_str(), 1);
+    // 3000 queries, or as many as 3 s allow where a tool (valgrind) runs one thread at a time.
     std::size_t read = 0;
-    for (int i = 0; i < 3000; ++i) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (int i = 0; i < 3000 && std::chrono::steady_clock::now() < end; ++i) {
         WMIClient client(L"\\\\.\\root\\QZ\\InstrumentedBios");
         const std::int32_t status = client.Query(L"SELECT * FROM QZ_BIOSSetting");
         EXPECT_TRUE(status == kWbemOk || status == kWbemFailed) << status;
@@ -114,7 +118,7 @@ TEST(StandInClient, OpensNothingButTheRegularFileItNames) {
     unsetenv("QZ_WMI_CAPTURE");
     EXPECT_FALSE(opened);
     EXPECT_GT(read, 0u);
-    std::printf("%zu of 3000 queries read the file\n", read);
+    std::printf("%zu queries read the file\n", read);
 }
 
 }  // namespace
