@@ -34,8 +34,8 @@ Fields FieldsOf(const qzbios_data& data) {
 // WMI serves (tests/support/WmiStandIn.cpp; null, none: Wine's own WMI, without the namespace).
 void UseCapture(const char* capture) {
 #if defined(_WIN32)
-    _putenv_s("QZBIOS_STANDIN_CAPTURE", capture != nullptr ? (std::string("Z:") + capture).c_str()
-                                                           : "");
+    _putenv_s("QZBIOS_STANDIN_CAPTURE",
+              capture != nullptr ? (std::string("Z:") + capture).c_str() : "");
 #else
     capture != nullptr ? setenv("QZ_WMI_CAPTURE", capture, 1) : unsetenv("QZ_WMI_CAPTURE");
 #endif

@@ -84,17 +84,17 @@ Interface* Make(const void* vtable, const IID& iid, std::vector<SettingRow> rows
 HRESULT STDMETHODCALLTYPE Get(IWbemClassObject* self, LPCWSTR name, LONG, VARIANT* value, CIMTYPE*,
                               LONG*) {
     const SettingRow& row = *reinterpret_cast<Object*>(self)->row;
-    const std::optional<std::string>& text =
-        std::wstring(name) == L"Name" ? row.name : std::wstring(name) == L"Value" ? row.value
-                                                                                  : std::nullopt;
+    const std::optional<std::string>& text = std::wstring(name) == L"Name"    ? row.name
+                                             : std::wstring(name) == L"Value" ? row.value
+                                                                              : std::nullopt;
     VariantInit(value);
     if (!text) {
         value->vt = VT_NULL;
         const bool known = std::wstring(name) == L"Name" || std::wstring(name) == L"Value";
         return known ? S_OK : static_cast<HRESULT>(0x80041002u);  // WBEM_E_NOT_FOUND
     }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text->data(), static_cast<int>(text->size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text->data(), static_cast<int>(text->size()), nullptr, 0);
     value->vt = VT_BSTR;
     value->bstrVal = SysAllocStringLen(nullptr, static_cast<UINT>(length));
     MultiByteToWideChar(CP_UTF8, 0, text->data(), static_cast<int>(text->size()), value->bstrVal,
@@ -102,8 +102,8 @@ HRESULT STDMETHODCALLTYPE Get(IWbemClassObject* self, LPCWSTR name, LONG, VARIAN
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE Next(IEnumWbemClassObject* self, LONG timeout, ULONG, IWbemClassObject** out,
-                               ULONG* returned) {
+HRESULT STDMETHODCALLTYPE Next(IEnumWbemClassObject* self, LONG timeout, ULONG,
+                               IWbemClassObject** out, ULONG* returned) {
     static const IWbemClassObjectVtbl kRow = [] {
         auto vtable = Stubs<IWbemClassObjectVtbl>();
         vtable.Get = &Get;
@@ -172,8 +172,8 @@ HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory*, IUnknown*, REFIID, void
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid,
-                                                                         void** out) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (std::getenv("QZBIOS_STANDIN_CAPTURE") == nullptr) {
         using Get = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
         HMODULE wine = LoadLibraryW(L"wbemprox.dll");
