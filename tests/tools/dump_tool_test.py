@@ -488,7 +488,7 @@ def _(t):
 # where it holds anything), the exit status, what stderr says, and more for the run. A refusal
 # writes nothing, waits for nothing, and leaves what stood there as it was.
 def refused(kind):
-    return (f"^qzbios-dump: cannot write '[^']*': {kind} stands at that name: qzbios-dump "
+    return (f"(?m)^qzbios-dump: cannot write '[^']*': {kind} stands at that name: qzbios-dump "
             r"replaces only a regular file, and follows no link \(remove it, or name the file "
             r"itself\)\n")
 
@@ -502,7 +502,7 @@ WRITER = {
     "LinkIntoANamespace": ("proc-root", 1, refused("a symbolic link"), {}),
     "LinkToABlockDevice": ("loop", 1, refused("a symbolic link"), {}),
     "DevStdout": ("", 1, refused("a symbolic link"), dict(output="/dev/stdout")),
-    "Folder": ("folder", 1, refused("a folder"), {}),
+    "Folder": ("folder", 1, refused("a folder"), dict(both=1)),
     "FifoWithoutReader": ("fifo", 1, refused("a FIFO"), {}),
     "SocketWithFullBacklog": ("socket", 1, refused("a socket"), {}),
     "Device": ("chardev", 1, refused("a character device"), {}),
