@@ -43,7 +43,7 @@ products() { $wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uni
   tr -d '\r' | grep -cP '^\s+DisplayName\s+REG_SZ\s+qzbios$' || true; }
 
 $wine msiexec /i "Z:${msi//\//\\}" /qn QZBIOS_TEXTFILE_TASK=1 || fail "install failed ($?)"
-[ "$(cd "$installed" && find . -type f | wc -l)" = 26 ] || fail "installed: $(cd "$installed" && find . -type f)"
+[ "$(cd "$installed" && find . -type f | wc -l)" = 27 ] || fail "installed: $(cd "$installed" && find . -type f)"
 [ -f "$task" ] || fail "the task was not registered"
 version=$($wine "$installed/bin/qzbios-dump.exe" --version | tr -d '\r')
 [[ "$version" =~ ^qzbios-dump\ [0-9.]+$ ]] || fail "the installed qzbios-dump says '$version'"
@@ -64,7 +64,7 @@ done
 grep -q '^qzbios_source_info{source="none"} 1' "$inputs/qzbios.prom" ||
   fail "the task's action wrote no metrics"
 bash scripts/consumer-test.sh windows "$installed" >/dev/null || fail "a host did not build and run against the installed files"
-echo "msi_test: installed 26 files and the task; $version ran; a host built against them ran"
+echo "msi_test: installed 27 files and the task; $version ran; a host built against them ran"
 
 $wine msiexec /i "Z:${later//\//\\}" /qn || fail "the upgrade failed ($?)"
 [ "$(products)" = 1 ] || fail "$(products) products are installed after the upgrade"

@@ -16,7 +16,7 @@ llvm-dlltool -m i386:x86-64 -d "$work/kernel32.def" -l "$work/kernel32.lib"
 clang --target=x86_64-pc-windows-msvc -ffreestanding -fno-stack-protector -std=c99 -Wall -Wextra \
   -Werror -I"$here/../../include" -c "$here/msvc_host.c" -o "$work/msvc_host.obj"
 lld-link -nologo -nodefaultlib -entry:start -subsystem:console -out:"$work/msvc-host.exe" \
-  "$work/msvc_host.obj" "$work/kernel32.lib" "$build/src/qz-shared-qzbios-c.lib"
+  "$work/msvc_host.obj" "$work/kernel32.lib" "$build/c-interface/qz-shared-qzbios-c.lib"
 dll=$build/bin/qz-shared-qzbios-c.dll
 imports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' |
   grep -v -i -x -E 'kernel32.dll|msvcrt.dll|ole32.dll|oleaut32.dll|advapi32.dll|user32.dll' || true)
