@@ -3,7 +3,9 @@
 # installed qzbios with find_package, and runs it.
 #   consumer-test.sh [linux]  the Debian packages (scripts/deb.sh): the -dev package and the two
 #                             runtime packages are unpacked into a throw-away root (not into the
-#                             machine, so that the test can run anywhere and leaves nothing behind)
+#                             machine, so that the test can run anywhere and leaves nothing behind);
+#                             then, as root, every package is installed with apt into a clean
+#                             Debian 12 root that mmdebstrap makes (kept as build/debian-12-consumer.tar)
 #   consumer-test.sh windows [PREFIX]  the mingw preset (already built), installed into a staging
 #                             prefix, or the files installed in PREFIX; the host is cross-built and
 #                             run under Wine, with only that prefix's DLLs
@@ -17,7 +19,8 @@ linux)
   root=build/consumer/root
   rm -rf build/consumer
   mkdir -p "$root"
-  for package in libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2 libqzbios-dev; do
+  for package in libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2 libqzbios-dev \
+    python3-qzbios; do
     dpkg-deb -x build/deb/"$package"_*.deb "$root"
   done
   cmake -S examples/host -B build/consumer/host -G Ninja -DCMAKE_PREFIX_PATH="$PWD/$root/usr"
@@ -44,13 +47,35 @@ linux)
   # runtime package alone and the bindings the -dev package installs.
   alone=build/consumer/runtime-only
   dpkg-deb -x build/deb/libqz-shared-qzbios-c1_*.deb "$alone"
+  mkdir build/consumer/bindings
+  ln -s "$PWD/$root/usr/lib/python3/dist-packages" build/consumer/bindings/python
+  ln -s "$PWD/$root/usr/share/qzbios/csharp" build/consumer/bindings/csharp
   for language in python csharp; do
     QZ_WMI_CAPTURE=examples/captures/sample.json LD_LIBRARY_PATH="$PWD/$alone/usr/lib/$arch" \
       bash tests/hosts/run-host.sh tests/data/hosts/sample.expected.txt "$language" \
-      "$PWD/$root/usr/share/qzbios"
+      "$PWD/build/consumer/bindings"
   done
+  # Every package installed by the README's command into a clean Debian 12 root, which has no plog:
+  # a C host builds there with the compiler and pkg-config alone, and Python imports the module.
+  base=build/debian-12-consumer.tar
+  if [ ! -e $base ]; then
+    mmdebstrap --quiet --format=tar --variant=apt --include=gcc,libc6-dev,pkg-config,python3 bookworm $base.part
+    mv $base.part $base
+  fi
+  clean=build/consumer/debian-12
+  mkdir -p $clean/qzbios
+  tar -xf $base -C $clean
+  cp build/deb/*.deb examples/host-c/main.c examples/captures/sample.json $clean/qzbios/
+  chroot $clean sh -ec 'cd /qzbios && apt-get install -y -qq ./*.deb >apt.log 2>&1 || {
+      cat apt.log >&2; exit 1; }
+    cc -o host-c main.c $(pkg-config --cflags --libs qzbios-c)
+    QZ_WMI_CAPTURE=sample.json ./host-c | grep -qx "source=3 published=31 query=success"
+    QZ_WMI_CAPTURE=sample.json python3 -c "import qzbios; print(qzbios.read()[0][\"VMS\"])" |
+      grep -qx 64'
+  rm -rf $clean
   echo "consumer: the -dev and runtime packages were found, linked and ran, a C host without plog too,"
-  echo "          and the Python and C# hosts with the C library's runtime package alone"
+  echo "          and the Python and C# hosts with the C library's runtime package alone; in a clean"
+  echo "          Debian 12 root, apt installed every package, and a C and a Python host ran"
   ;;
 windows)
   # A prefix given (the MSI's installed files) is used as it is; else the build is installed.

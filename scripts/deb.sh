@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian packages, built as Debian builds them (dpkg-buildpackage with debian/), into build/deb:
-# libqz-shared-qzbios1, libqz-shared-qzbios-c1, libqz-shared-wmi-client2, libqzbios-dev and
-# qzbios-dump. The build runs in a copy of the tree's files (build/deb/qzbios), so that it leaves
-# nothing behind in the tree; then lintian checks the result, and any error or warning fails.
+# libqz-shared-qzbios1, libqz-shared-qzbios-c1, libqz-shared-wmi-client2, libqzbios-dev,
+# python3-qzbios and qzbios-dump. The build runs in a copy of the tree's files (build/deb/qzbios),
+# so that it leaves nothing behind in the tree; then lintian checks the result, and any error or
+# warning fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

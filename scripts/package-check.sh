@@ -63,7 +63,7 @@ for deb in "$out"/a/*.deb; do
 done
 # autopkgtest installs the packages on this machine; those that were not installed before are
 # removed again afterwards, and nothing else.
-ours=(libqzbios-dev qzbios-dump libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2)
+ours=(libqzbios-dev python3-qzbios qzbios-dump libqz-shared-qzbios1 libqz-shared-qzbios-c1 libqz-shared-wmi-client2)
 installed_before=()
 for package in "${ours[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then

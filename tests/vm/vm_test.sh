@@ -10,7 +10,7 @@ set -euo pipefail
 tool=$1 debs=$2 capture=$3
 vm=build/vm
 fail() { echo "vm_test: $*" >&2; exit 1; }
-packages() { ls "$1"/*.deb | grep -v -e -dbgsym_ -e -dev_; }
+packages() { ls "$1"/*.deb | grep -v -e -dbgsym_ -e -dev_ -e python3-; }
 mkdir -p $vm
 
 # The previous release's packages: built from the last commit whose changelog names it.
