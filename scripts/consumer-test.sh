@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installed package as a host sees it: builds examples/host, an out-of-tree project, against an
 # installed qzbios with find_package, and runs it.
-#   consumer-test.sh [linux]  the Debian packages (scripts/deb.sh): the -dev package and the two
-#                             runtime packages are unpacked into a throw-away root (not into the
+#   consumer-test.sh [linux]  the Debian packages (scripts/deb.sh): the -dev, Python and runtime
+#                             packages are unpacked into a throw-away root (not into the
 #                             machine, so that the test can run anywhere and leaves nothing behind);
 #                             then, as root, every package is installed with apt into a clean
 #                             Debian 12 root that mmdebstrap makes (kept as build/debian-12-consumer.tar)
@@ -44,7 +44,7 @@ linux)
   libs=$(PKG_CONFIG_PATH="$PWD/$root/usr/lib/$arch/pkgconfig" pkg-config --libs qzbios-c | xargs)
   [ "$libs" = "-lqz-shared-qzbios-c" ] || { echo "consumer: qzbios-c.pc gives '$libs'" >&2; exit 1; }
   # The hosts of other languages, as docs/c-interface.md shows them, with the C library of its
-  # runtime package alone and the bindings the -dev package installs.
+  # runtime package alone and the bindings the packages install (-dev's C#, python3-qzbios's module).
   alone=build/consumer/runtime-only
   dpkg-deb -x build/deb/libqz-shared-qzbios-c1_*.deb "$alone"
   mkdir build/consumer/bindings
@@ -59,7 +59,8 @@ linux)
   # a C host builds there with the compiler and pkg-config alone, and Python imports the module.
   base=build/debian-12-consumer.tar
   if [ ! -e $base ]; then
-    mmdebstrap --quiet --format=tar --variant=apt --include=gcc,libc6-dev,pkg-config,python3 bookworm $base.part
+    mmdebstrap --quiet --format=tar --variant=apt --include=gcc,libc6-dev,pkg-config,python3 \
+      bookworm $base.part
     mv $base.part $base
   fi
   clean=build/consumer/debian-12
